@@ -1,0 +1,62 @@
+#ifndef BRANTLE_BRANTLE2_H
+#define BRANTLE_BRANTLE2_H
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+// A script error as `convert` throws it: the translated
+// "Parse Error: Index=%1, Length=%2, %3" text, which callers that only know
+// QString catch as such, plus the faulty span and the bare message, which
+// callers that want them read without having to parse a translated text.
+class ScriptParseError : public QString {
+public:
+    ScriptParseError(const QString &text, int index, int length, const QString &message)
+        : QString(text), index(index), length(length), message(message) {}
+    int index;
+    int length;
+    QString message; // the message after the prefix, as translated
+};
+
+// Converts a script into the adapter's command stream (Compile) and a result
+// stream back into script text (Render). One object serves one send: a
+// Compile run, then a Render run over the same text.
+class Brantle2 : public QObject {
+    Q_OBJECT
+public:
+    enum Mode { Compile = 0, Render = 1 };
+    enum State { WaitingStart = 0, WaitingAddress = 1, Writing = 2, ReadAddressed = 3, Reading = 4 };
+    enum Event { EventStart = 0, EventStop = 1, EventData = 2 };
+
+    Brantle2();
+
+    // Throws ScriptParseError for a script error, a QString for anything else.
+    void convert(QString &text, int mode, QByteArray &stream);
+
+    int clock = 1;     // 0 selects 100 kHz, anything else 400 kHz
+    bool mode = false; // true while rendering
+    int state = WaitingStart;
+
+    void openStream(QByteArray &stream);
+    void clockCode(QByteArray &stream);
+    void startCondition(QByteArray &stream);
+    void stopCondition(QByteArray &stream);
+    void dataByte(QByteArray &stream, int value);
+    void waitCommand(QByteArray &stream, quint16 count);
+    void sequence(QByteArray &stream, int event, int value);
+
+private:
+    void run(QString &text, QByteArray &stream);
+    void failAtCharacter(const QString &text, int at);
+    void byteStep(QString &text, QByteArray &stream);
+    void waitStep(const QString &text, QByteArray &stream, int lastClose);
+    void emitBytes(QByteArray &stream, const char *bytes, int count);
+    void skip(const QByteArray &stream, int count);
+    void rewriteByte(QString &text, const QByteArray &stream);
+
+    int pos = 0;
+    QString token;
+    int m_readIndex = 0; // Render: bytes of the result stream consumed so far
+};
+
+#endif
