@@ -191,18 +191,22 @@ void Brantle2::byteStep(QString &text, QByteArray &stream) {
 }
 
 void Brantle2::waitStep(const QString &text, QByteArray &stream, int lastClose) {
-    // The whole bracketed span, through the last "]" of the text, is what the
-    // error message quotes.
-    token = text.mid(pos, lastClose + 1 - pos);
+    // A bad command is quoted through the last "]" of the whole text. Taken
+    // only on failure: copying that span for every wait would make a long
+    // script cost quadratic time.
+    auto fail = [&] {
+        token = text.mid(pos, lastClose + 1 - pos);
+        throw ScriptFailure{tr("Parse Error: '%1' was not possible to interpret it. ").arg(token)};
+    };
     const int length = matchWait(text, pos);
     if (length == 0)
-        throw ScriptFailure{tr("Parse Error: '%1' was not possible to interpret it. ").arg(token)};
-    const QString number = text.mid(pos + 6, length - 7);
-    const double units = std::trunc(number.toDouble() * WIRE_WAIT_UNITS_PER_MS);
+        fail();
+    token = text.mid(pos, length);
+    const double units = std::trunc(token.mid(6, length - 7).toDouble() * WIRE_WAIT_UNITS_PER_MS);
     // The count is 16 bits on the wire: a longer or negative wait would
     // silently become a different one.
     if (!(units >= 0.0 && units <= 65535.0))
-        throw ScriptFailure{tr("Parse Error: '%1' was not possible to interpret it. ").arg(token)};
+        fail();
     waitCommand(stream, quint16(units));
     pos += length;
 }
