@@ -10,7 +10,13 @@
 
 namespace {
 
-enum ExitStatus { ExitOk = 0, ExitNoAck = 1, ExitParseError = 2, ExitDeviceError = 3, ExitUsage = 64 };
+enum ExitStatus {
+    ExitOk = 0,
+    ExitNoAck = 1,
+    ExitParseError = 2,
+    ExitDeviceError = 3,
+    ExitUsage = 64
+};
 
 void printErr(const QString &text) {
     QTextStream(stderr) << text;
@@ -70,7 +76,8 @@ int main(int argc, char *argv[]) {
 
     const QString clockValue = parser.value(clock);
     if (clockValue != QLatin1String("100") && clockValue != QLatin1String("400")) {
-        printErr(QStringLiteral("brantle-cli: --clock must be 100 or 400, not %1\n").arg(clockValue));
+        printErr(
+            QStringLiteral("brantle-cli: --clock must be 100 or 400, not %1\n").arg(clockValue));
         return ExitUsage;
     }
     const QStringList positional = parser.positionalArguments();
@@ -79,7 +86,8 @@ int main(int argc, char *argv[]) {
         return ExitUsage;
     }
     if (!parser.isSet(dryRun)) {
-        printErr(QStringLiteral("brantle-cli: this build cannot reach an adapter yet; use --dry-run\n"));
+        printErr(
+            QStringLiteral("brantle-cli: this build cannot reach an adapter yet; use --dry-run\n"));
         return ExitDeviceError;
     }
 

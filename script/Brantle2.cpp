@@ -109,15 +109,14 @@ void Brantle2::convert(QString &text, int runMode, QByteArray &stream) {
                                     ? failure.message.mid(prefix.size())
                                     : failure.message;
         throw ScriptParseError(
-            tr("Parse Error: Index=%1, Length=%2, %3").arg(pos).arg(token.size()).arg(message),
-            pos, int(token.size()), message);
+            tr("Parse Error: Index=%1, Length=%2, %3").arg(pos).arg(token.size()).arg(message), pos,
+            int(token.size()), message);
     } catch (const QString &other) {
         throw QString(QStringLiteral("Unexpected Error: ") + other);
     } catch (...) {
-        throw ScriptParseError(tr("Parse Error: Index=%1, Length=%2, Unexpected error.")
-                                   .arg(pos)
-                                   .arg(token.size()),
-                               pos, int(token.size()), QString());
+        throw ScriptParseError(
+            tr("Parse Error: Index=%1, Length=%2, Unexpected error.").arg(pos).arg(token.size()),
+            pos, int(token.size()), QString());
     }
 }
 
@@ -254,8 +253,8 @@ void Brantle2::dataByte(QByteArray &stream, int value) {
 }
 
 void Brantle2::waitCommand(QByteArray &stream, quint16 count) {
-    const char item[] = {WireEscape,          char(CmdWait),       WIRE_WAIT_BLOCK_LENGTH,
-                         ExtWait,             char(count & 0xFF), char(count >> 8)};
+    const char item[] = {WireEscape, char(CmdWait),      WIRE_WAIT_BLOCK_LENGTH,
+                         ExtWait,    char(count & 0xFF), char(count >> 8)};
     emitBytes(stream, item, WIRE_WAIT_ITEM_LENGTH);
 }
 
@@ -287,7 +286,8 @@ void Brantle2::sequence(QByteArray &stream, int event, int value) {
             emitBytes(stream, start, 2);
             state = WaitingAddress;
         } else if (event == EventStop) {
-            throw ScriptFailure{tr("Parse Error: Stop condition occured on waiting start condition.")};
+            throw ScriptFailure{
+                tr("Parse Error: Stop condition occured on waiting start condition.")};
         } else {
             emitBytes(stream, start, 2);
             busByte(value);
@@ -296,9 +296,11 @@ void Brantle2::sequence(QByteArray &stream, int event, int value) {
         break;
     case WaitingAddress:
         if (event == EventStart)
-            throw ScriptFailure{tr("Parse Error: Start condition occured on waiting slave address.")};
+            throw ScriptFailure{
+                tr("Parse Error: Start condition occured on waiting slave address.")};
         if (event == EventStop)
-            throw ScriptFailure{tr("Parse Error: Stop condition occured on waiting sllave address.")};
+            throw ScriptFailure{
+                tr("Parse Error: Stop condition occured on waiting sllave address.")};
         busByte(value);
         addressed(value);
         break;

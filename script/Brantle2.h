@@ -25,7 +25,13 @@ class Brantle2 : public QObject {
     Q_OBJECT
 public:
     enum Mode { Compile = 0, Render = 1 };
-    enum State { WaitingStart = 0, WaitingAddress = 1, Writing = 2, ReadAddressed = 3, Reading = 4 };
+    enum State {
+        WaitingStart = 0,
+        WaitingAddress = 1,
+        Writing = 2,
+        ReadAddressed = 3,
+        Reading = 4
+    };
     enum Event { EventStart = 0, EventStop = 1, EventData = 2 };
 
     Brantle2();

@@ -19,8 +19,8 @@ void TestCli::errorReport_data() {
     QTest::addColumn<QString>("report");
 
     QTest::newRow("first line") << "A2 0 ;" << 3 << 1 << "f:1:4: m\nA2 0 ;\n   ^\n";
-    QTest::newRow("later line, wider span") << "// x\nA2 A2A3 ;\n" << 8 << 4
-                                            << "f:2:4: m\nA2 A2A3 ;\n   ^^^^\n";
+    QTest::newRow("later line, wider span") << "// x\nA2 A2A3 ;\n"
+                                            << 8 << 4 << "f:2:4: m\nA2 A2A3 ;\n   ^^^^\n";
     QTest::newRow("tabs stay tabs") << "\tA2\t0" << 4 << 1 << "f:1:5: m\n\tA2\t0\n\t  \t^\n";
     QTest::newRow("span running on past the line")
         << "A2 [x\n] 00" << 3 << 4 << "f:1:4: m\nA2 [x\n   ^^\n";
@@ -34,7 +34,8 @@ void TestCli::errorReport() {
     QFETCH(int, index);
     QFETCH(int, length);
     QFETCH(QString, report);
-    QCOMPARE(scriptErrorReport(QStringLiteral("f"), text, index, length, QStringLiteral("m")), report);
+    QCOMPARE(scriptErrorReport(QStringLiteral("f"), text, index, length, QStringLiteral("m")),
+             report);
 }
 
 void TestCli::dryRun_data() {
@@ -58,10 +59,11 @@ void TestCli::dryRun_data() {
         << QStringList{"--dry-run", example} << QByteArray() << 0 << QByteArray() << QByteArray();
     QTest::newRow("sending is not available yet")
         << QStringList{} << QByteArray("A2") << 3 << QByteArray() << QByteArray();
-    QTest::newRow("bad clock") << QStringList{"--dry-run", "--clock", "200"} << QByteArray("A2") << 64
-                               << QByteArray() << QByteArray("brantle-cli: --clock must be 100 or 400, not 200\n");
-    QTest::newRow("missing file") << QStringList{"--dry-run", "/nonexistent/x.txt"} << QByteArray() << 64
-                                  << QByteArray() << QByteArray();
+    QTest::newRow("bad clock") << QStringList{"--dry-run", "--clock", "200"} << QByteArray("A2")
+                               << 64 << QByteArray()
+                               << QByteArray("brantle-cli: --clock must be 100 or 400, not 200\n");
+    QTest::newRow("missing file") << QStringList{"--dry-run", "/nonexistent/x.txt"} << QByteArray()
+                                  << 64 << QByteArray() << QByteArray();
 }
 
 void TestCli::dryRun() {

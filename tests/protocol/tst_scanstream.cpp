@@ -39,11 +39,12 @@ void TestScanStream::countsAndMerges_data() {
     QTest::newRow("write address then read after a new start")
         << hex("0001 0012 0013 A2 0000 0014 0013 A3 FF 0014") << hex("99 00") << 1
         << hex("0001 0012 0013 A2 0000 0014 0013 A3 99 0014");
-    QTest::newRow("zero address starts no read")
-        << hex("0001 0012 0013 0000 FF 0014") << hex("00") << 0 << hex("0001 0012 0013 0000 FF 0014");
+    QTest::newRow("zero address starts no read") << hex("0001 0012 0013 0000 FF 0014") << hex("00")
+                                                 << 0 << hex("0001 0012 0013 0000 FF 0014");
     QTest::newRow("wait count bytes are skipped, also 00 and FF")
-        << hex("0001 0012 0013 A3 FF 0030 0401 00FF FF 0030 0401 FF00 FF 0014") << hex("01 02 03 40")
-        << 3 << hex("0001 0012 0013 A3 01 0030 0401 00FF 02 0030 0401 FF00 03 0014");
+        << hex("0001 0012 0013 A3 FF 0030 0401 00FF FF 0030 0401 FF00 FF 0014")
+        << hex("01 02 03 40") << 3
+        << hex("0001 0012 0013 A3 01 0030 0401 00FF 02 0030 0401 FF00 03 0014");
     QTest::newRow("a stop does not end the read")
         << hex("0013 A3 FF 0014 FF") << hex("10 20 00") << 2 << hex("0013 A3 10 0014 20");
     QTest::newRow("unknown escape codes are items of two")
@@ -110,7 +111,8 @@ void TestScanStream::randomBytesNeverLeaveTheStream() {
         const QByteArray reply(stream.size() + 1, char(0x5A));
         int count = -1;
         try {
-            scanStream(stream, true, &count, reinterpret_cast<const unsigned char *>(reply.constData()));
+            scanStream(stream, true, &count,
+                       reinterpret_cast<const unsigned char *>(reply.constData()));
             QVERIFY(count >= 0 && count <= stream.size());
             QCOMPARE(int(stream.count(char(0x5A))) >= count, true);
         } catch (const QString &e) {

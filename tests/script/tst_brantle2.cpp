@@ -31,7 +31,8 @@ QString roundTrip(const QString &script, const QByteArray &reply, int clock = 1)
     QByteArray stream;
     converter.convert(text, Brantle2::Compile, stream);
     int readCount = 0;
-    scanStream(stream, true, &readCount, reinterpret_cast<const unsigned char *>(reply.constData()));
+    scanStream(stream, true, &readCount,
+               reinterpret_cast<const unsigned char *>(reply.constData()));
     converter.convert(text, Brantle2::Render, stream);
     return text;
 }
@@ -85,37 +86,41 @@ void TestBrantle2::compiles_data() {
     QTest::newRow("write, stop, start, read")
         << "A2 00 00 ; A3\nFF FF ;" << 0
         << hex("0001 0011 0013 A2 0000 0000 0014 0013 A3 FF FF 0014");
-    QTest::newRow("lower case, no blanks") << "a2,a2 10;" << 1 << hex("0001 0012 0013 A2 0013 A2 10 0014");
-    QTest::newRow("stop then implied start") << "A2;A3" << 1 << hex("0001 0012 0013 A2 0014 0013 A3");
-    QTest::newRow("zero address and data") << "00 00 ;" << 1 << hex("0001 0012 0013 0000 0000 0014");
+    QTest::newRow("lower case, no blanks")
+        << "a2,a2 10;" << 1 << hex("0001 0012 0013 A2 0013 A2 10 0014");
+    QTest::newRow("stop then implied start")
+        << "A2;A3" << 1 << hex("0001 0012 0013 A2 0014 0013 A3");
+    QTest::newRow("zero address and data")
+        << "00 00 ;" << 1 << hex("0001 0012 0013 0000 0000 0014");
     QTest::newRow("read values do not matter")
         << "A3 00 12 ;" << 1 << hex("0001 0012 0013 A3 FF FF 0014");
     QTest::newRow("same address after repeated start")
         << "A2 , A2 ;" << 1 << hex("0001 0012 0013 A2 0013 A2 0014");
     QTest::newRow("wait 5 ms") << "[wait 5]" << 1 << hex("0001 0012 0030 0401 FA00");
     QTest::newRow("wait one unit") << "[wait 0.02]" << 1 << hex("0001 0012 0030 0401 0100");
-    QTest::newRow("WAIT in any case") << "[WAIT 5][Wait 5]" << 1
-                                      << hex("0001 0012 0030 0401 FA00 0030 0401 FA00");
+    QTest::newRow("WAIT in any case")
+        << "[WAIT 5][Wait 5]" << 1 << hex("0001 0012 0030 0401 FA00 0030 0401 FA00");
     QTest::newRow("longest wait") << "[wait 1310.7]" << 1 << hex("0001 0012 0030 0401 FFFF");
     QTest::newRow("wait below one unit") << "[wait 0.01]" << 1 << hex("0001 0012 0030 0401 0000");
-    QTest::newRow("wait rounding in double") << "[wait 0.58]" << 1 << hex("0001 0012 0030 0401 1C00");
+    QTest::newRow("wait rounding in double")
+        << "[wait 0.58]" << 1 << hex("0001 0012 0030 0401 1C00");
     QTest::newRow("wait with sign") << "[wait +1]" << 1 << hex("0001 0012 0030 0401 3200");
     QTest::newRow("negative wait truncating to zero")
         << "[wait -0.01]" << 1 << hex("0001 0012 0030 0401 0000");
     QTest::newRow("wait between start and address")
         << ", [wait 1] A2 ;" << 1 << hex("0001 0012 0013 0030 0401 3200 A2 0014");
-    QTest::newRow("wait inside a read") << "A3 FF [wait 1] FF ;" << 1
-                                        << hex("0001 0012 0013 A3 FF 0030 0401 3200 FF 0014");
+    QTest::newRow("wait inside a read")
+        << "A3 FF [wait 1] FF ;" << 1 << hex("0001 0012 0013 A3 FF 0030 0401 3200 FF 0014");
     QTest::newRow("implicit stop after write") << "A2 10" << 1 << hex("0001 0012 0013 A2 10 0014");
     QTest::newRow("implicit stop after read") << "A3 FF" << 1 << hex("0001 0012 0013 A3 FF 0014");
     QTest::newRow("no stop after a start") << "A2 ," << 1 << hex("0001 0012 0013 A2 0013");
     QTest::newRow("no stop after a read address") << "A3" << 1 << hex("0001 0012 0013 A3");
     QTest::newRow("separators inside comments and brackets do not count")
         << "A2 // , ; 00\n10" << 1 << hex("0001 0012 0013 A2 10 0014");
-    QTest::newRow("comment at the end without newline") << "A2 10 ; // done" << 1
-                                                        << hex("0001 0012 0013 A2 10 0014");
-    QTest::newRow("tabs and newlines are blanks") << "\tA2\n\n10\t;" << 1
-                                                  << hex("0001 0012 0013 A2 10 0014");
+    QTest::newRow("comment at the end without newline")
+        << "A2 10 ; // done" << 1 << hex("0001 0012 0013 A2 10 0014");
+    QTest::newRow("tabs and newlines are blanks")
+        << "\tA2\n\n10\t;" << 1 << hex("0001 0012 0013 A2 10 0014");
 }
 
 void TestBrantle2::compiles() {
@@ -163,12 +168,15 @@ void TestBrantle2::rejects_data() {
     QTest::newRow("no fraction digits") << "[wait 5.]" << 0 << 9 << bracket("[wait 5.]");
     QTest::newRow("exponent") << "[wait 1e3]" << 0 << 10 << bracket("[wait 1e3]");
     QTest::newRow("other command") << "[pause 5]" << 0 << 9 << bracket("[pause 5]");
-    QTest::newRow("full-width digit") << "[wait \uFF15]" << 0 << 8 << QStringLiteral("'[wait \uFF15]' was not possible to interpret it. ");
+    QTest::newRow("full-width digit")
+        << "[wait \uFF15]" << 0 << 8
+        << QStringLiteral("'[wait \uFF15]' was not possible to interpret it. ");
     QTest::newRow("span through the last bracket")
         << "[x] 00 [wait 1]" << 0 << 15 << bracket("[x] 00 [wait 1]");
     QTest::newRow("span across lines") << "A2 [x\n] 00" << 3 << 4 << bracket("[x\n]");
     QTest::newRow("negative wait") << "[wait -1]" << 0 << 9 << bracket("[wait -1]");
-    QTest::newRow("wait one unit too long") << "[wait 1310.72]" << 0 << 14 << bracket("[wait 1310.72]");
+    QTest::newRow("wait one unit too long")
+        << "[wait 1310.72]" << 0 << 14 << bracket("[wait 1310.72]");
     QTest::newRow("wait far too long") << "[wait 99999]" << 0 << 12 << bracket("[wait 99999]");
     QTest::newRow("wait beyond any integer")
         << "[wait 99999999999999999999999]" << 0 << 30 << bracket("[wait 99999999999999999999999]");
@@ -207,8 +215,10 @@ void TestBrantle2::rejects() {
         QCOMPARE(e.index, index);
         QCOMPARE(e.length, length);
         QCOMPARE(e.message, message);
-        QCOMPARE(QString(e),
-                 QStringLiteral("Parse Error: Index=%1, Length=%2, %3").arg(index).arg(length).arg(message));
+        QCOMPARE(QString(e), QStringLiteral("Parse Error: Index=%1, Length=%2, %3")
+                                 .arg(index)
+                                 .arg(length)
+                                 .arg(message));
     }
     QCOMPARE(text, script);
 }
@@ -230,8 +240,8 @@ void TestBrantle2::renders_data() {
         << "A3 00 12 ;" << 1 << hex("11 22 00") << "A3 11 22 ;";
     QTest::newRow("zero bytes and a read after a stop")
         << "00 00 ; A3 FF" << 1 << hex("00 00") << "00 00 ; A3 00";
-    QTest::newRow("wait with zero count bytes") << "A3 [wait 0.01] FF ;" << 1 << hex("7E 00")
-                                                << "A3 [wait 0.01] 7E ;";
+    QTest::newRow("wait with zero count bytes")
+        << "A3 [wait 0.01] FF ;" << 1 << hex("7E 00") << "A3 [wait 0.01] 7E ;";
     QTest::newRow("empty") << "" << 1 << hex("00") << "";
 }
 
@@ -259,7 +269,8 @@ void TestBrantle2::defaultScriptCompilesToItsKnownSize() {
     const QString result = roundTrip(script, reply);
     QCOMPARE(result.size(), script.size());
     QVERIFY(result.contains(QLatin1String("\n00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F \n")));
-    QCOMPARE(result.section(u'\n', -1), QLatin1String("70 71 72 73 74 75 76 77 78 79 7A 7B 7C 7D 7E 7F ;"));
+    QCOMPARE(result.section(u'\n', -1),
+             QLatin1String("70 71 72 73 74 75 76 77 78 79 7A 7B 7C 7D 7E 7F ;"));
 }
 
 void TestBrantle2::errorsKeepIndexAndLengthUnderATranslatedCatalogue() {
@@ -275,7 +286,8 @@ void TestBrantle2::errorsKeepIndexAndLengthUnderATranslatedCatalogue() {
     } cases[] = {
         {"A2 0 ;", 3, 1, "HEX DATA MUST BE SPECIFY BY OF TWO DIGITS. "},
         {"A3 ;", 3, 1,
-         "THE STOP CONDITION CANNOT BE SPECIFIED IMMEDIATELY AFTER THE ADDRESS OF THE SLAVE (READ). "},
+         "THE STOP CONDITION CANNOT BE SPECIFIED IMMEDIATELY AFTER THE ADDRESS OF THE SLAVE "
+         "(READ). "},
         {"[x]", 0, 3, "'[x]' WAS NOT POSSIBLE TO INTERPRET IT. "},
     };
     for (const auto &c : cases) {
@@ -373,8 +385,9 @@ void TestBrantle2::randomScriptsRenderInPlace() {
         for (int i = 0, token = 0; i < script.size(); ++i) {
             if (token < tokenAt.size() && i == tokenAt[token]) {
                 const QString expected =
-                    tokenIsRead[token] ? QString::asprintf("%02X", unsigned(quint8(reply[nextRead++])))
-                                       : script.mid(i, 2).toUpper();
+                    tokenIsRead[token]
+                        ? QString::asprintf("%02X", unsigned(quint8(reply[nextRead++])))
+                        : script.mid(i, 2).toUpper();
                 QCOMPARE(result.mid(i, 2), expected);
                 ++i;
                 ++token;
