@@ -71,16 +71,16 @@ int matchWait(const QString &text, int at) {
     return i + 1 - at;
 }
 
-// The part that every translated script message begins with ("Parse Error: "
-// in English): the longest prefix that all of them share under the catalogue
-// in force.
-QString translatedMessagePrefix() {
+} // namespace
+
+// The longest prefix that the translations of the script messages share.
+QString Brantle2::messagePrefix() {
     const QString messages[] = {
-        Brantle2::tr("Parse Error: It was not possible to interpret it. "),
-        Brantle2::tr("Parse Error: Hex data must be specify by of two digits. "),
-        Brantle2::tr("Parse Error: Stop condition occured on waiting start condition."),
-        Brantle2::tr("Parse Error: Start condition occured on waiting slave address."),
-        Brantle2::tr("Parse Error: '%1' was not possible to interpret it. "),
+        tr("Parse Error: It was not possible to interpret it. "),
+        tr("Parse Error: Hex data must be specify by of two digits. "),
+        tr("Parse Error: Stop condition occured on waiting start condition."),
+        tr("Parse Error: Start condition occured on waiting slave address."),
+        tr("Parse Error: '%1' was not possible to interpret it. "),
     };
     QString prefix = messages[0];
     for (const QString &m : messages) {
@@ -92,8 +92,6 @@ QString translatedMessagePrefix() {
     return prefix;
 }
 
-} // namespace
-
 Brantle2::Brantle2() = default;
 
 void Brantle2::convert(QString &text, int runMode, QByteArray &stream) {
@@ -104,7 +102,7 @@ void Brantle2::convert(QString &text, int runMode, QByteArray &stream) {
         mode = runMode != Compile;
         run(text, stream);
     } catch (const ScriptFailure &failure) {
-        const QString prefix = translatedMessagePrefix();
+        const QString prefix = messagePrefix();
         const QString message = failure.message.startsWith(prefix)
                                     ? failure.message.mid(prefix.size())
                                     : failure.message;

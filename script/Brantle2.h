@@ -39,6 +39,10 @@ public:
     // Throws ScriptParseError for a script error, a QString for anything else.
     void convert(QString &text, int mode, QByteArray &stream);
 
+    // What every script message begins with under the catalogue in force
+    // ("Parse Error: " in English).
+    static QString messagePrefix();
+
     int clock = 1;     // 0 selects 100 kHz, anything else 400 kHz
     bool mode = false; // true while rendering
     int state = WaitingStart;
