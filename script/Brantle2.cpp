@@ -112,9 +112,11 @@ void Brantle2::convert(QString &text, int runMode, QByteArray &stream) {
     } catch (const QString &other) {
         throw QString(QStringLiteral("Unexpected Error: ") + other);
     } catch (...) {
-        throw ScriptParseError(
-            tr("Parse Error: Index=%1, Length=%2, Unexpected error.").arg(pos).arg(token.size()),
-            pos, int(token.size()), QString());
+        const QString wrapper = tr("Parse Error: Index=%1, Length=%2, Unexpected error.");
+        // The message is what follows the two fields, as for every other error.
+        const int fieldsEnd = int(wrapper.indexOf(QLatin1String("%2, ")));
+        const QString message = fieldsEnd < 0 ? wrapper : wrapper.mid(fieldsEnd + 4);
+        throw ScriptParseError(wrapper.arg(pos).arg(token.size()), pos, int(token.size()), message);
     }
 }
 

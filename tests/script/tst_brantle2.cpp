@@ -315,6 +315,7 @@ void TestBrantle2::renderOfAForeignStreamIsAnUnexpectedError() {
         QFAIL("rendered past the end of the stream");
     } catch (const ScriptParseError &e) {
         QCOMPARE(QString(e), QStringLiteral("Parse Error: Index=6, Length=2, Unexpected error."));
+        QCOMPARE(e.message, QStringLiteral("Unexpected error."));
     }
 }
 
