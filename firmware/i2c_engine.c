@@ -138,9 +138,11 @@ void i2c_settle(void)
     s = wait_for(ST_DONE, 0);
     if (flag_timeout)
         return;
+    /* After a bus error the byte did not complete, so its missing ACK says
+       nothing about the slave. */
     if (s & ST_BERR)
         flag_error = 1;
-    if (busy_write && !(s & ST_ACK))
+    else if (busy_write && !(s & ST_ACK))
         flag_noack = 1;
 }
 
