@@ -33,6 +33,9 @@
 #define hw_in_buffer() ((HW_XDATA uint8_t *)EP8FIFOBUF)
 #define hw_high_speed() (USBCS & USBCS_HSM)
 
+/* Starts the timer behind hw_delay_units and the bus time-out. */
+void hw_timebase_init(void);
+
 #else
 
 #define HW_XDATA

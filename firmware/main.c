@@ -12,8 +12,6 @@
    the FX2 that page register is MPAGE, not P2 (which is port C here). */
 __sfr __at(0x92) _XPAGE;
 
-void hw_timebase_init(void);
-
 /*
  * The USB and FIFO/GPIF interrupts are autovectored: the chip replaces the
  * low address byte of the long jumps at 0x43 and 0x53 with the source's
@@ -26,6 +24,7 @@ void fifo_autovector(void) __interrupt(10);
 
 static volatile uint8_t setup_pending;
 static volatile uint8_t suspend_pending;
+static volatile uint8_t reset_pending;
 
 /* Resume from suspend (vector 0x33). */
 void isr_resume(void) __interrupt(6)
@@ -39,11 +38,13 @@ void isr_int6(void) __interrupt(12)
 {
 }
 
-static void usb_acknowledge(uint8_t source)
-{
-    EXIF &= (uint8_t)~EXIF_USBINT;
-    USBIRQ = source;
-}
+/* The INT2 request first, then the source's own bit (written as 1 to clear).
+   A macro keeps the handlers free of calls, so they save few registers. */
+#define usb_acknowledge(source)             \
+    do {                                    \
+        EXIF &= (uint8_t)~EXIF_USBINT;      \
+        USBIRQ = (source);                  \
+    } while (0)
 
 void isr_sudav(void) __interrupt
 {
@@ -65,6 +66,7 @@ void isr_suspend(void) __interrupt
 void isr_usb_reset(void) __interrupt
 {
     usb_acknowledge(USBINT_URES);
+    reset_pending = 1;
 }
 
 void isr_high_speed(void) __interrupt
@@ -135,6 +137,10 @@ void main(void)
 {
     start_up();
     for (;;) {
+        if (reset_pending) {
+            reset_pending = 0;
+            usb_bus_reset();
+        }
         if (setup_pending) {
             setup_pending = 0;
             usb_handle_setup();

@@ -200,6 +200,11 @@ void FakeFx2::inCommit(uint16_t n)
     std::memset(m_inStaging, 0xEE, sizeof m_inStaging);
 }
 
+void FakeFx2::timeoutStart()
+{
+    m_deadline = m_now + uint64_t(HW_BUS_TIMEOUT_UNITS) * WIRE_WAIT_UNIT_US;
+}
+
 void FakeFx2::delay(uint16_t units)
 {
     m_bus.pause(uint32_t(units) * WIRE_WAIT_UNIT_US);

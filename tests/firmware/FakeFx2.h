@@ -50,7 +50,7 @@ public:
     void inCommit(uint16_t n);
     bool highSpeed() const { return m_highSpeed; }
     void delay(uint16_t units);
-    void timeoutStart() { m_deadline = m_now + 25000; }
+    void timeoutStart();
     bool timeoutExpired() const { return m_now >= m_deadline; }
 
 private:

@@ -122,6 +122,9 @@ void FirmwareLogicTest::transaction_data()
     QTest::newRow("wait after the byte in flight")
         << hex("0001 0012 0013 A2 10 0030 04 01 FA 00 20 0014") << 1 << true << -1 << none
         << "S A2+ 10+ w5000 20+ P" << hex("00");
+    QTest::newRow("stop right after a wait")
+        << hex("0001 0012 0013 A2 10 0030 04 01 01 00 0014") << 1 << true << -1 << none
+        << "S A2+ 10+ w20 P" << hex("00");
     QTest::newRow("wait after the stop")
         << hex("0001 0012 0013 A2 10 0014 0030 04 01 01 00") << 1 << true << -1 << none
         << "S A2+ 10+ P w20" << hex("00");
