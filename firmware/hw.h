@@ -22,7 +22,8 @@
 #define hw_i2c_set(bits) (I2CS |= (bits))
 #define hw_i2c_read() (I2DAT)
 #define hw_i2c_write(b) (I2DAT = (b))
-#define hw_i2c_clock(fast) (I2CTL = (fast) ? (I2CTL | I2CTL_400KHZ) : (I2CTL & (uint8_t)~I2CTL_400KHZ))
+#define hw_i2c_clock(fast)                                                                         \
+    (I2CTL = (fast) ? (I2CTL | I2CTL_400KHZ) : (I2CTL & (uint8_t)~I2CTL_400KHZ))
 
 #define hw_port_a() (IOA)
 #define hw_port_a_outputs(mask) (OEA = (mask))

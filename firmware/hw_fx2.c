@@ -8,8 +8,7 @@
 
 static uint16_t timeout_units;
 
-void hw_timebase_init(void)
-{
+void hw_timebase_init(void) {
     TR0 = 0;
     TMOD = (TMOD & 0xF0) | 0x02;
     CKCON &= (uint8_t)~0x08; /* T0M = 0: CLKOUT / 12 */
@@ -20,14 +19,12 @@ void hw_timebase_init(void)
 }
 
 /* Restarts the unit in progress so that the first counted unit is whole. */
-static void restart_unit(void)
-{
+static void restart_unit(void) {
     TL0 = TH0;
     TF0 = 0;
 }
 
-void hw_delay_units(uint16_t n)
-{
+void hw_delay_units(uint16_t n) {
     restart_unit();
     while (n) {
         if (TF0) {
@@ -37,14 +34,12 @@ void hw_delay_units(uint16_t n)
     }
 }
 
-void hw_timeout_start(void)
-{
+void hw_timeout_start(void) {
     restart_unit();
     timeout_units = 0;
 }
 
-uint8_t hw_timeout_expired(void)
-{
+uint8_t hw_timeout_expired(void) {
     if (TF0) {
         TF0 = 0;
         ++timeout_units;
@@ -52,19 +47,16 @@ uint8_t hw_timeout_expired(void)
     return timeout_units >= HW_BUS_TIMEOUT_UNITS;
 }
 
-uint16_t hw_out_count(void)
-{
+uint16_t hw_out_count(void) {
     return (uint16_t)((EP4BCH << 8) | EP4BCL);
 }
 
-void hw_out_release(void)
-{
+void hw_out_release(void) {
     EP4BCL = EPBCL_SKIP;
     SYNCDELAY;
 }
 
-void hw_in_commit(uint16_t n)
-{
+void hw_in_commit(uint16_t n) {
     EP8BCH = (uint8_t)(n >> 8);
     SYNCDELAY;
     EP8BCL = (uint8_t)n;
@@ -73,8 +65,7 @@ void hw_in_commit(uint16_t n)
 
 /* The two auto-increment pointers copy a byte per MOVX pair without
    reloading DPTR. */
-void hw_copy(HW_XDATA uint8_t *dst, HW_XDATA const uint8_t *src, uint16_t n)
-{
+void hw_copy(HW_XDATA uint8_t *dst, HW_XDATA const uint8_t *src, uint16_t n) {
     AUTOPTRH1 = (uint8_t)((uint16_t)src >> 8);
     AUTOPTRL1 = (uint8_t)(uint16_t)src;
     AUTOPTRH2 = (uint8_t)((uint16_t)dst >> 8);

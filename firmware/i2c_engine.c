@@ -27,8 +27,7 @@ static HW_XDATA uint8_t *results;
 static uint16_t result_room;
 static uint16_t result_count;
 
-void i2c_begin_transaction(HW_XDATA uint8_t *dst, uint16_t room)
-{
+void i2c_begin_transaction(HW_XDATA uint8_t *dst, uint16_t room) {
     results = dst;
     result_room = room;
     result_count = 0;
@@ -41,19 +40,16 @@ void i2c_begin_transaction(HW_XDATA uint8_t *dst, uint16_t room)
     receiving = 0;
 }
 
-void i2c_clear_flags(void)
-{
+void i2c_clear_flags(void) {
     flag_error = 0;
     flag_noack = 0;
 }
 
-void i2c_clock(uint8_t fast)
-{
+void i2c_clock(uint8_t fast) {
     hw_i2c_clock(fast);
 }
 
-void i2c_put_result(uint8_t b)
-{
+void i2c_put_result(uint8_t b) {
     /* Beyond the room the bytes are counted but dropped: the memory behind
        the command buffer holds the interrupt table. */
     if (result_count < result_room)
@@ -61,13 +57,11 @@ void i2c_put_result(uint8_t b)
     ++result_count;
 }
 
-uint16_t i2c_result_count(void)
-{
+uint16_t i2c_result_count(void) {
     return result_count;
 }
 
-uint8_t i2c_status(void)
-{
+uint8_t i2c_status(void) {
     uint8_t s = 0;
     if (flag_error || flag_timeout)
         s |= WIRE_STATUS_FIRMWARE_ERROR;
@@ -76,32 +70,27 @@ uint8_t i2c_status(void)
     return s;
 }
 
-uint8_t i2c_abandoned(void)
-{
+uint8_t i2c_abandoned(void) {
     return flag_timeout;
 }
 
-uint8_t i2c_in_read(void)
-{
+uint8_t i2c_in_read(void) {
     return reading && !want_start;
 }
 
 /* After a timeout the controller is left alone for the rest of the
    transaction; reads then yield 0xFF, what an idle bus would give. */
-static void set_bits(uint8_t bits)
-{
+static void set_bits(uint8_t bits) {
     if (!flag_timeout)
         hw_i2c_set(bits);
 }
 
-static void write_data(uint8_t b)
-{
+static void write_data(uint8_t b) {
     if (!flag_timeout)
         hw_i2c_write(b);
 }
 
-static uint8_t read_data(void)
-{
+static uint8_t read_data(void) {
     if (flag_timeout)
         return 0xFF;
     return hw_i2c_read();
@@ -110,8 +99,7 @@ static uint8_t read_data(void)
 /* Polls I2CS until one of the bits in mask is set (or, with invert, until
    all of them are clear). BERR ends every wait: after a bus error the
    controller may never report DONE. */
-static uint8_t wait_for(uint8_t mask, uint8_t invert)
-{
+static uint8_t wait_for(uint8_t mask, uint8_t invert) {
     uint8_t s;
     hw_timeout_start();
     for (;;) {
@@ -127,8 +115,7 @@ static uint8_t wait_for(uint8_t mask, uint8_t invert)
     }
 }
 
-void i2c_settle(void)
-{
+void i2c_settle(void) {
     uint8_t s;
     if (!busy)
         return;
@@ -146,8 +133,7 @@ void i2c_settle(void)
         flag_noack = 1;
 }
 
-static void send_stop(void)
-{
+static void send_stop(void) {
     uint8_t s;
     set_bits(ST_STOP);
     if (!flag_timeout) {
@@ -159,8 +145,7 @@ static void send_stop(void)
     want_stop = 0;
 }
 
-void i2c_complete(void)
-{
+void i2c_complete(void) {
     i2c_settle();
     if (receiving) {
         /* The last byte of a read: with STOP set, fetching it from I2DAT
@@ -185,18 +170,15 @@ void i2c_complete(void)
     }
 }
 
-void i2c_request_start(void)
-{
+void i2c_request_start(void) {
     want_start = 1;
 }
 
-void i2c_request_stop(void)
-{
+void i2c_request_stop(void) {
     want_stop = 1;
 }
 
-void i2c_byte(uint8_t b, uint8_t more)
-{
+void i2c_byte(uint8_t b, uint8_t more) {
     if (want_start) {
         /* A repeated START after a read first ends that read. */
         if (receiving)

@@ -6,24 +6,21 @@
 static uint8_t pending;
 static uint8_t pending_valid;
 
-static void hand_pending_last(void)
-{
+static void hand_pending_last(void) {
     if (pending_valid) {
         pending_valid = 0;
         i2c_byte(pending, 0);
     }
 }
 
-static void data_byte(uint8_t b)
-{
+static void data_byte(uint8_t b) {
     if (pending_valid)
         i2c_byte(pending, 1);
     pending = b;
     pending_valid = 1;
 }
 
-static void pause_units(uint16_t units)
-{
+static void pause_units(uint16_t units) {
     /* Inside a read the placeholder waiting to go stays pending: handing it
        on now would mark it as the read's last byte. The bus pauses after the
        byte already in flight instead. */
@@ -39,8 +36,7 @@ static void pause_units(uint16_t units)
 
 /* The extended command's block starts at stream[at] with its length byte,
    which counts itself. Returns how many bytes to skip. */
-static uint16_t extended(HW_XDATA uint8_t *stream, uint16_t at, uint16_t len)
-{
+static uint16_t extended(HW_XDATA uint8_t *stream, uint16_t at, uint16_t len) {
     uint8_t n = stream[at];
     uint8_t sub;
 
@@ -66,8 +62,7 @@ static uint16_t extended(HW_XDATA uint8_t *stream, uint16_t at, uint16_t len)
     return n;
 }
 
-uint16_t interpret(HW_XDATA uint8_t *stream, uint16_t len, uint16_t room)
-{
+uint16_t interpret(HW_XDATA uint8_t *stream, uint16_t len, uint16_t room) {
     uint16_t i = 0;
     uint8_t b;
 

@@ -27,61 +27,51 @@ static volatile uint8_t suspend_pending;
 static volatile uint8_t reset_pending;
 
 /* Resume from suspend (vector 0x33). */
-void isr_resume(void) __interrupt(6)
-{
+void isr_resume(void) __interrupt(6) {
     EICON &= (uint8_t)~EICON_RESI;
 }
 
 /* INT6 is never enabled; having a handler makes SDCC lay the vector table
    out up to 0x63. */
-void isr_int6(void) __interrupt(12)
-{
-}
+void isr_int6(void) __interrupt(12) {}
 
 /* The INT2 request first, then the source's own bit (written as 1 to clear).
    A macro keeps the handlers free of calls, so they save few registers. */
-#define usb_acknowledge(source)             \
-    do {                                    \
-        EXIF &= (uint8_t)~EXIF_USBINT;      \
-        USBIRQ = (source);                  \
+#define usb_acknowledge(source)                                                                    \
+    do {                                                                                           \
+        EXIF &= (uint8_t)~EXIF_USBINT;                                                             \
+        USBIRQ = (source);                                                                         \
     } while (0)
 
-void isr_sudav(void) __interrupt
-{
+void isr_sudav(void) __interrupt {
     usb_acknowledge(USBINT_SUDAV);
     setup_pending = 1;
 }
 
-void isr_sutok(void) __interrupt
-{
+void isr_sutok(void) __interrupt {
     usb_acknowledge(USBINT_SUTOK);
 }
 
-void isr_suspend(void) __interrupt
-{
+void isr_suspend(void) __interrupt {
     usb_acknowledge(USBINT_SUSP);
     suspend_pending = 1;
 }
 
-void isr_usb_reset(void) __interrupt
-{
+void isr_usb_reset(void) __interrupt {
     usb_acknowledge(USBINT_URES);
     reset_pending = 1;
 }
 
-void isr_high_speed(void) __interrupt
-{
+void isr_high_speed(void) __interrupt {
     usb_acknowledge(USBINT_HSGRANT);
 }
 
 /* Table entries for sources that are never enabled. */
-void isr_unused(void) __interrupt
-{
-    EXIF &= (uint8_t)~(EXIF_USBINT | EXIF_IE4);
+void isr_unused(void) __interrupt {
+    EXIF &= (uint8_t) ~(EXIF_USBINT | EXIF_IE4);
 }
 
-static void start_up(void)
-{
+static void start_up(void) {
     CPUCS = (CPUCS & (uint8_t)~CPUCS_CLKSPD_MASK) | CPUCS_CLKSPD_48MHZ;
     IFCONFIG = IFCONFIG_IFCLKSRC | IFCONFIG_3048MHZ;
     SYNCDELAY;
@@ -111,14 +101,12 @@ static void start_up(void)
     EA = 1;
 }
 
-static void delay_ms(uint8_t ms)
-{
+static void delay_ms(uint8_t ms) {
     while (ms--)
         hw_delay_units(50);
 }
 
-static void suspend(void)
-{
+static void suspend(void) {
     WAKEUPCS |= WAKEUPCS_WU | WAKEUPCS_WU2;
     /* Idle stops the oscillator while the bus is suspended; the resume
        interrupt (bus activity or a wake-up pin) ends it. */
@@ -133,8 +121,7 @@ static void suspend(void)
     WAKEUPCS |= WAKEUPCS_WU | WAKEUPCS_WU2;
 }
 
-void main(void)
-{
+void main(void) {
     start_up();
     for (;;) {
         if (reset_pending) {

@@ -6,8 +6,7 @@
 #define HIGH_SPEED_PACKET 512
 #define FULL_SPEED_PACKET 64
 
-static HW_XDATA const uint8_t *wait_out_packet(void)
-{
+static HW_XDATA const uint8_t *wait_out_packet(void) {
     while (!hw_out_ready())
         ;
     return hw_out_buffer();
@@ -16,8 +15,7 @@ static HW_XDATA const uint8_t *wait_out_packet(void)
 /* Reply packets are as long as the bus speed allows; only the last may be
    short, and a full last packet is not followed by a zero-length one. With
    src null the reply is the firmware-error answer: zeros, then 0x80. */
-static void send_reply(HW_XDATA const uint8_t *src, uint16_t n)
-{
+static void send_reply(HW_XDATA const uint8_t *src, uint16_t n) {
     uint16_t chunk;
     uint16_t k;
     HW_XDATA uint8_t *dst;
@@ -43,8 +41,7 @@ static void send_reply(HW_XDATA const uint8_t *src, uint16_t n)
     }
 }
 
-void transaction_run(void)
-{
+void transaction_run(void) {
     HW_XDATA const uint8_t *packet = hw_out_buffer();
     uint16_t count = hw_out_count();
     uint16_t total;

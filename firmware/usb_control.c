@@ -27,13 +27,11 @@ static uint8_t configuration;
 static uint8_t alt_setting;
 static uint8_t remote_wakeup;
 
-uint8_t usb_remote_wakeup_enabled(void)
-{
+uint8_t usb_remote_wakeup_enabled(void) {
     return remote_wakeup;
 }
 
-void usb_bus_reset(void)
-{
+void usb_bus_reset(void) {
     configuration = 0;
     alt_setting = 0;
     remote_wakeup = 0;
@@ -41,8 +39,7 @@ void usb_bus_reset(void)
 
 /* The control/status register holding the halt bit of an endpoint address,
    or null for endpoints the chip does not have. */
-static __xdata volatile uint8_t *endpoint_cs(uint8_t address)
-{
+static __xdata volatile uint8_t *endpoint_cs(uint8_t address) {
     switch (address) {
     case 0x00:
     case 0x80:
@@ -64,8 +61,7 @@ static __xdata volatile uint8_t *endpoint_cs(uint8_t address)
     }
 }
 
-static void answer(uint8_t n)
-{
+static void answer(uint8_t n) {
     uint8_t length = SETUPDAT[6];
     if (SETUPDAT[7] == 0 && length < n)
         n = length;
@@ -76,8 +72,7 @@ static void answer(uint8_t n)
 }
 
 /* Returns 0 when the request is not served and EP0 must stall. */
-static uint8_t standard_request(void)
-{
+static uint8_t standard_request(void) {
     uint8_t type = SETUPDAT[0];
     uint8_t recipient = type & REQTYPE_RECIPIENT_MASK;
     uint8_t feature = SETUPDAT[2];
@@ -143,8 +138,7 @@ static uint8_t standard_request(void)
     }
 }
 
-void usb_handle_setup(void)
-{
+void usb_handle_setup(void) {
     uint8_t type = SETUPDAT[0];
     uint8_t served = 0;
 

@@ -24,37 +24,32 @@ extern "C" {
 uint8_t command_buffer[WIRE_COMMAND_BUFFER_SIZE + GuardSize];
 }
 
-FakeFx2::FakeFx2(I2cBusSide &bus) : m_bus(bus)
-{
+FakeFx2::FakeFx2(I2cBusSide &bus) : m_bus(bus) {
     Q_ASSERT(!current);
     current = this;
     std::memset(command_buffer, 0, WIRE_COMMAND_BUFFER_SIZE);
     std::memset(command_buffer + WIRE_COMMAND_BUFFER_SIZE, GuardByte, GuardSize);
 }
 
-FakeFx2::~FakeFx2()
-{
+FakeFx2::~FakeFx2() {
     current = nullptr;
 }
 
-bool FakeFx2::guardIntact()
-{
+bool FakeFx2::guardIntact() {
     for (int i = 0; i < GuardSize; ++i)
         if (command_buffer[WIRE_COMMAND_BUFFER_SIZE + i] != GuardByte)
             return false;
     return true;
 }
 
-QByteArray FakeFx2::reply() const
-{
+QByteArray FakeFx2::reply() const {
     QByteArray all;
     for (const QByteArray &p : m_in)
         all += p;
     return all;
 }
 
-uint8_t FakeFx2::i2cStatus()
-{
+uint8_t FakeFx2::i2cStatus() {
     // Every poll costs bus time, so a wait that never ends runs into the
     // time-out.
     ++m_now;
@@ -74,8 +69,7 @@ uint8_t FakeFx2::i2cStatus()
     return s;
 }
 
-void FakeFx2::apply(const BusReply &reply, bool isWrite)
-{
+void FakeFx2::apply(const BusReply &reply, bool isWrite) {
     m_berr = reply.busError;
     m_ack = isWrite && reply.ack;
     if (reply.sclHeld) {
@@ -86,8 +80,7 @@ void FakeFx2::apply(const BusReply &reply, bool isWrite)
     m_done = true;
 }
 
-void FakeFx2::finishStop()
-{
+void FakeFx2::finishStop() {
     const BusReply reply = m_bus.stop();
     m_busTaken = false;
     m_readMode = false;
@@ -99,8 +92,7 @@ void FakeFx2::finishStop()
     m_stopPending = false;
 }
 
-void FakeFx2::i2cSet(uint8_t bits)
-{
+void FakeFx2::i2cSet(uint8_t bits) {
     if (m_stuck)
         return;
     if (bits & I2csStart)
@@ -116,8 +108,7 @@ void FakeFx2::i2cSet(uint8_t bits)
     }
 }
 
-void FakeFx2::i2cWrite(uint8_t b)
-{
+void FakeFx2::i2cWrite(uint8_t b) {
     if (m_stuck)
         return;
     m_done = false;
@@ -136,8 +127,7 @@ void FakeFx2::i2cWrite(uint8_t b)
     apply(m_bus.write(b), true);
 }
 
-uint8_t FakeFx2::i2cRead()
-{
+uint8_t FakeFx2::i2cRead() {
     const uint8_t value = m_data;
     if (m_stuck)
         return value;
@@ -158,13 +148,11 @@ uint8_t FakeFx2::i2cRead()
     return value;
 }
 
-void FakeFx2::i2cClock(bool fast)
-{
+void FakeFx2::i2cClock(bool fast) {
     m_i2ctl = fast ? (m_i2ctl | 0x01) : (m_i2ctl & ~0x01);
 }
 
-bool FakeFx2::outReady()
-{
+bool FakeFx2::outReady() {
     if (!m_out.empty()) {
         m_idlePolls = 0;
         return true;
@@ -176,60 +164,92 @@ bool FakeFx2::outReady()
     return false;
 }
 
-const uint8_t *FakeFx2::outBuffer() const
-{
+const uint8_t *FakeFx2::outBuffer() const {
     return m_out.empty() ? nullptr : reinterpret_cast<const uint8_t *>(m_out.front().constData());
 }
 
-uint16_t FakeFx2::outCount() const
-{
+uint16_t FakeFx2::outCount() const {
     return m_out.empty() ? 0 : uint16_t(m_out.front().size());
 }
 
-void FakeFx2::outRelease()
-{
+void FakeFx2::outRelease() {
     if (!m_out.empty())
         m_out.pop_front();
 }
 
-void FakeFx2::inCommit(uint16_t n)
-{
+void FakeFx2::inCommit(uint16_t n) {
     if (n > (m_highSpeed ? 512 : 64))
         qFatal("EP8 packet of %u bytes exceeds the packet size", unsigned(n));
     m_in.append(QByteArray(reinterpret_cast<const char *>(m_inStaging), n));
     std::memset(m_inStaging, 0xEE, sizeof m_inStaging);
 }
 
-void FakeFx2::timeoutStart()
-{
+void FakeFx2::timeoutStart() {
     m_deadline = m_now + uint64_t(HW_BUS_TIMEOUT_UNITS) * WIRE_WAIT_UNIT_US;
 }
 
-void FakeFx2::delay(uint16_t units)
-{
+void FakeFx2::delay(uint16_t units) {
     m_bus.pause(uint32_t(units) * WIRE_WAIT_UNIT_US);
     m_now += uint64_t(units) * WIRE_WAIT_UNIT_US;
 }
 
 // The hardware layer of the host build.
 extern "C" {
-uint8_t hw_i2c_status(void) { return current->i2cStatus(); }
-void hw_i2c_set(uint8_t bits) { current->i2cSet(bits); }
-uint8_t hw_i2c_read(void) { return current->i2cRead(); }
-void hw_i2c_write(uint8_t b) { current->i2cWrite(b); }
-void hw_i2c_clock(uint8_t fast) { current->i2cClock(fast != 0); }
-uint8_t hw_port_a(void) { return current->portA(); }
-void hw_port_a_outputs(uint8_t mask) { current->setPortAOutputs(mask); }
-uint8_t hw_out_ready(void) { return current->outReady(); }
-const uint8_t *hw_out_buffer(void) { return current->outBuffer(); }
-uint16_t hw_out_count(void) { return current->outCount(); }
-void hw_out_release(void) { current->outRelease(); }
-uint8_t hw_in_ready(void) { return 1; }
-uint8_t *hw_in_buffer(void) { return current->inBuffer(); }
-void hw_in_commit(uint16_t n) { current->inCommit(n); }
-uint8_t hw_high_speed(void) { return current->highSpeed(); }
-void hw_copy(uint8_t *dst, const uint8_t *src, uint16_t n) { std::memmove(dst, src, n); }
-void hw_delay_units(uint16_t n) { current->delay(n); }
-void hw_timeout_start(void) { current->timeoutStart(); }
-uint8_t hw_timeout_expired(void) { return current->timeoutExpired(); }
+uint8_t hw_i2c_status(void) {
+    return current->i2cStatus();
+}
+void hw_i2c_set(uint8_t bits) {
+    current->i2cSet(bits);
+}
+uint8_t hw_i2c_read(void) {
+    return current->i2cRead();
+}
+void hw_i2c_write(uint8_t b) {
+    current->i2cWrite(b);
+}
+void hw_i2c_clock(uint8_t fast) {
+    current->i2cClock(fast != 0);
+}
+uint8_t hw_port_a(void) {
+    return current->portA();
+}
+void hw_port_a_outputs(uint8_t mask) {
+    current->setPortAOutputs(mask);
+}
+uint8_t hw_out_ready(void) {
+    return current->outReady();
+}
+const uint8_t *hw_out_buffer(void) {
+    return current->outBuffer();
+}
+uint16_t hw_out_count(void) {
+    return current->outCount();
+}
+void hw_out_release(void) {
+    current->outRelease();
+}
+uint8_t hw_in_ready(void) {
+    return 1;
+}
+uint8_t *hw_in_buffer(void) {
+    return current->inBuffer();
+}
+void hw_in_commit(uint16_t n) {
+    current->inCommit(n);
+}
+uint8_t hw_high_speed(void) {
+    return current->highSpeed();
+}
+void hw_copy(uint8_t *dst, const uint8_t *src, uint16_t n) {
+    std::memmove(dst, src, n);
+}
+void hw_delay_units(uint16_t n) {
+    current->delay(n);
+}
+void hw_timeout_start(void) {
+    current->timeoutStart();
+}
+uint8_t hw_timeout_expired(void) {
+    return current->timeoutExpired();
+}
 }

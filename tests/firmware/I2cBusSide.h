@@ -6,10 +6,10 @@
 #include <cstdint>
 
 struct BusReply {
-    bool ack = false;       // a written byte was acknowledged
-    bool busError = false;  // the controller would report BERR
-    bool sclHeld = false;   // a slave holds SCL low: the action never completes
-    uint8_t data = 0xFF;    // the byte read
+    bool ack = false;      // a written byte was acknowledged
+    bool busError = false; // the controller would report BERR
+    bool sclHeld = false;  // a slave holds SCL low: the action never completes
+    uint8_t data = 0xFF;   // the byte read
 };
 
 class I2cBusSide {

@@ -1,44 +1,37 @@
 #include "ScriptedBus.h"
 
 namespace {
-QString hex(uint8_t b)
-{
+QString hex(uint8_t b) {
     return QString::asprintf("%02X", b);
 }
 } // namespace
 
-void ScriptedBus::addSlave(uint8_t address7, const QByteArray &readData)
-{
+void ScriptedBus::addSlave(uint8_t address7, const QByteArray &readData) {
     m_slaves[address7].readData = readData;
 }
 
-void ScriptedBus::injectFault(int byteAction, Fault fault)
-{
+void ScriptedBus::injectFault(int byteAction, Fault fault) {
     m_faultAt = byteAction;
     m_fault = fault;
 }
 
-QByteArray ScriptedBus::written(uint8_t address7) const
-{
+QByteArray ScriptedBus::written(uint8_t address7) const {
     auto it = m_slaves.find(address7);
     return it == m_slaves.end() ? QByteArray() : it->second.written;
 }
 
-ScriptedBus::Fault ScriptedBus::faultNow()
-{
+ScriptedBus::Fault ScriptedBus::faultNow() {
     return m_byteActions++ == m_faultAt ? m_fault : Fault::None;
 }
 
-BusReply ScriptedBus::start(bool repeated)
-{
+BusReply ScriptedBus::start(bool repeated) {
     m_log << (repeated ? "Sr" : "S");
     m_expectAddress = true;
     m_addressed = nullptr;
     return {true, false, false, 0xFF};
 }
 
-BusReply ScriptedBus::write(uint8_t byte)
-{
+BusReply ScriptedBus::write(uint8_t byte) {
     BusReply reply;
     const Fault fault = faultNow();
     if (fault != Fault::None) {
@@ -60,8 +53,7 @@ BusReply ScriptedBus::write(uint8_t byte)
     return reply;
 }
 
-BusReply ScriptedBus::read(bool masterAcks)
-{
+BusReply ScriptedBus::read(bool masterAcks) {
     BusReply reply;
     const Fault fault = faultNow();
     if (fault != Fault::None) {
@@ -76,14 +68,12 @@ BusReply ScriptedBus::read(bool masterAcks)
     return reply;
 }
 
-BusReply ScriptedBus::stop()
-{
+BusReply ScriptedBus::stop() {
     m_log << "P";
     m_addressed = nullptr;
     return {true, false, false, 0xFF};
 }
 
-void ScriptedBus::pause(uint32_t microseconds)
-{
+void ScriptedBus::pause(uint32_t microseconds) {
     m_log << QString("w%1").arg(microseconds);
 }

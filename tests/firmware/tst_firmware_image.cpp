@@ -30,8 +30,7 @@ struct LinkerMap {
     QMap<QString, uint32_t> symbols;
 };
 
-LinkerMap readMap(const QString &path)
-{
+LinkerMap readMap(const QString &path) {
     LinkerMap map;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
@@ -53,8 +52,7 @@ LinkerMap readMap(const QString &path)
     return map;
 }
 
-uint16_t jumpTarget(const QByteArray &image, int at)
-{
+uint16_t jumpTarget(const QByteArray &image, int at) {
     return uint16_t((uint8_t(image[at + 1]) << 8) | uint8_t(image[at + 2]));
 }
 
@@ -86,8 +84,7 @@ private slots:
     void resourceIsTheBuiltImage();
 };
 
-void FirmwareImageTest::initTestCase()
-{
+void FirmwareImageTest::initTestCase() {
     QFile file(QStringLiteral(BRANTLE_FIRMWARE_IMAGE));
     QVERIFY2(file.open(QIODevice::ReadOnly), BRANTLE_FIRMWARE_IMAGE);
     m_image = file.readAll();
@@ -116,8 +113,7 @@ void FirmwareImageTest::initTestCase()
           m_map.symbols.value("__sdcc_gsinit_startup"));
 }
 
-void FirmwareImageTest::sizeAndResetVector()
-{
+void FirmwareImageTest::sizeAndResetVector() {
     QCOMPARE(m_image.size(), WIRE_FIRMWARE_IMAGE_SIZE);
     QCOMPARE(uint8_t(m_image[0]), LongJump);
     QVERIFY(m_map.symbols.contains("__sdcc_gsinit_startup"));
@@ -125,8 +121,7 @@ void FirmwareImageTest::sizeAndResetVector()
     QVERIFY(inCode(jumpTarget(m_image, 0)));
 }
 
-void FirmwareImageTest::bufferBoundsFromTheMap()
-{
+void FirmwareImageTest::bufferBoundsFromTheMap() {
     QCOMPARE(m_bufferStart, uint32_t(WIRE_COMMAND_BUFFER_ADDRESS));
     QVERIFY(m_bufferEnd - m_bufferStart >= uint32_t(WIRE_COMMAND_BUFFER_SIZE));
     QVERIFY(m_bufferEnd <= uint32_t(WIRE_AUTOVECTOR_ADDRESS));
@@ -136,8 +131,7 @@ void FirmwareImageTest::bufferBoundsFromTheMap()
              qPrintable(QString("code ends at 0x%1").arg(m_codeEnd, 4, 16, QChar('0'))));
 }
 
-void FirmwareImageTest::xdataStaysOutOfTheSharedRam()
-{
+void FirmwareImageTest::xdataStaysOutOfTheSharedRam() {
     for (const Area &a : m_map.areas) {
         if (!a.attributes.contains("XDATA") || !a.attributes.contains("REL") || a.size == 0)
             continue;
@@ -146,8 +140,7 @@ void FirmwareImageTest::xdataStaysOutOfTheSharedRam()
     }
 }
 
-void FirmwareImageTest::interruptVectors()
-{
+void FirmwareImageTest::interruptVectors() {
     for (int vector = 0x03; vector <= 0x63; vector += 8) {
         const uint8_t op = uint8_t(m_image[vector]);
         if (vector == 0x43) {
@@ -162,11 +155,11 @@ void FirmwareImageTest::interruptVectors()
             QCOMPARE(op, ReturnFromInterrupt);
         }
     }
-    QVERIFY2(m_codeStart >= 0x66 && m_codeStart >= m_vectorsEnd, "code overlaps the interrupt vectors");
+    QVERIFY2(m_codeStart >= 0x66 && m_codeStart >= m_vectorsEnd,
+             "code overlaps the interrupt vectors");
 }
 
-void FirmwareImageTest::autovectorTable()
-{
+void FirmwareImageTest::autovectorTable() {
     QCOMPARE(m_map.symbols.value("_usb_autovector"), uint32_t(WIRE_AUTOVECTOR_ADDRESS));
     QCOMPARE(m_map.symbols.value("_fifo_autovector"), uint32_t(WIRE_AUTOVECTOR_ADDRESS + 0x80));
     for (int i = 0; i < AutovectorEntries; ++i) {
@@ -177,8 +170,7 @@ void FirmwareImageTest::autovectorTable()
     }
 }
 
-void FirmwareImageTest::autovectorHandlers_data()
-{
+void FirmwareImageTest::autovectorHandlers_data() {
     QTest::addColumn<int>("offset");
     QTest::addColumn<QString>("handler");
     QTest::newRow("setup data") << 0x00 << "_isr_sudav";
@@ -190,8 +182,7 @@ void FirmwareImageTest::autovectorHandlers_data()
     QTest::newRow("GPIF waveform, the last entry") << 0xB4 << "_isr_unused";
 }
 
-void FirmwareImageTest::autovectorHandlers()
-{
+void FirmwareImageTest::autovectorHandlers() {
     QFETCH(int, offset);
     QFETCH(QString, handler);
     QVERIFY(m_map.symbols.contains(handler));
@@ -199,8 +190,7 @@ void FirmwareImageTest::autovectorHandlers()
              m_map.symbols.value(handler));
 }
 
-void FirmwareImageTest::unoccupiedBytesAreFill()
-{
+void FirmwareImageTest::unoccupiedBytesAreFill() {
     auto allFill = [&](int from, int to) {
         for (int i = from; i < to; ++i)
             if (uint8_t(m_image[i]) != Fill)
@@ -218,8 +208,7 @@ void FirmwareImageTest::unoccupiedBytesAreFill()
              -1);
 }
 
-void FirmwareImageTest::resourceIsTheBuiltImage()
-{
+void FirmwareImageTest::resourceIsTheBuiltImage() {
     const QString path = QStringLiteral(":/Brantle/IoAndFx2I2cBus.bix");
     QFile resource(path);
     QVERIFY(resource.open(QIODevice::ReadOnly));

@@ -11,13 +11,11 @@
 
 namespace {
 
-QByteArray hex(const char *text)
-{
+QByteArray hex(const char *text) {
     return QByteArray::fromHex(text); // blanks are skipped
 }
 
-QByteArray header(int total, int reply)
-{
+QByteArray header(int total, int reply) {
     QByteArray h(4, 0);
     h[0] = char(total & 0xFF);
     h[1] = char(total >> 8);
@@ -28,8 +26,7 @@ QByteArray header(int total, int reply)
 
 // Sends the stream as the host does: the 4-byte header as one transfer, then
 // the stream as another, cut into packets of the bus's size.
-void send(FakeFx2 &chip, const QByteArray &stream, int reply, int packetSize = 512)
-{
+void send(FakeFx2 &chip, const QByteArray &stream, int reply, int packetSize = 512) {
     chip.queueOutPacket(header(stream.size() + WIRE_HEADER_SIZE, reply));
     for (int at = 0; at < stream.size(); at += packetSize)
         chip.queueOutPacket(stream.mid(at, packetSize));
@@ -38,16 +35,14 @@ void send(FakeFx2 &chip, const QByteArray &stream, int reply, int packetSize = 5
 }
 
 // Reads count bytes from the EEPROM at 0x51 with a restart after the address.
-QByteArray readStream(int count)
-{
+QByteArray readStream(int count) {
     QByteArray s = hex("0001 0012 0013 A2 0000 0000 0013 A3");
     s += QByteArray(count, char(0xFF));
     s += hex("0014");
     return s;
 }
 
-QByteArray counting(int n)
-{
+QByteArray counting(int n) {
     QByteArray data;
     for (int i = 0; i < n; ++i)
         data.append(char(i * 7 + 3));
@@ -74,8 +69,7 @@ private slots:
     void portA();
 };
 
-void FirmwareLogicTest::transaction_data()
-{
+void FirmwareLogicTest::transaction_data() {
     QTest::addColumn<QByteArray>("stream");
     QTest::addColumn<int>("replyLength");
     QTest::addColumn<bool>("slavePresent");
@@ -90,44 +84,44 @@ void FirmwareLogicTest::transaction_data()
     const QByteArray worked = hex("0001 0011 0013 A2 0000 0000 0013 A3 FF FF 0014");
 
     QTest::newRow("restart read") << worked << 3 << true << -1 << none
-        << "S A2+ 00+ 00+ Sr A3+ <5A+ <C3- P" << hex("5A C3 00");
+                                  << "S A2+ 00+ 00+ Sr A3+ <5A+ <C3- P" << hex("5A C3 00");
     QTest::newRow("stop then start")
         << hex("0001 0011 0013 A2 0000 0000 0014 0013 A3 FF FF 0014") << 3 << true << -1 << none
         << "S A2+ 00+ 00+ P S A3+ <5A+ <C3- P" << hex("5A C3 00");
     QTest::newRow("single byte read is not acknowledged")
-        << hex("0001 0012 0013 A3 FF 0014") << 2 << true << -1 << none
-        << "S A3+ <5A- P" << hex("5A 00");
-    QTest::newRow("absent slave: all carried out, NoAck") << worked << 3 << false << -1 << none
-        << "S A2- 00- 00- Sr A3- <FF+ <FF- P" << hex("FF FF 40");
-    QTest::newRow("bus error: rest carried out") << worked << 3 << true << 1 << berr
-        << "S A2+ 00! 00+ Sr A3+ <5A+ <C3- P" << hex("5A C3 80");
-    QTest::newRow("bus error while reading") << worked << 3 << true << 4 << berr
-        << "S A2+ 00+ 00+ Sr A3+ <! <5A- P" << hex("FF 5A 80");
-    QTest::newRow("SCL held: rest abandoned, reply still sent") << worked << 3 << true << 1 << held
-        << "S A2+ 00!" << hex("FF FF 80");
-    QTest::newRow("SCL held on the last read") << worked << 3 << true << 5 << held
-        << "S A2+ 00+ 00+ Sr A3+ <5A+ <!" << hex("5A FF 80");
+        << hex("0001 0012 0013 A3 FF 0014") << 2 << true << -1 << none << "S A3+ <5A- P"
+        << hex("5A 00");
+    QTest::newRow("absent slave: all carried out, NoAck")
+        << worked << 3 << false << -1 << none << "S A2- 00- 00- Sr A3- <FF+ <FF- P"
+        << hex("FF FF 40");
+    QTest::newRow("bus error: rest carried out")
+        << worked << 3 << true << 1 << berr << "S A2+ 00! 00+ Sr A3+ <5A+ <C3- P"
+        << hex("5A C3 80");
+    QTest::newRow("bus error while reading")
+        << worked << 3 << true << 4 << berr << "S A2+ 00+ 00+ Sr A3+ <! <5A- P" << hex("FF 5A 80");
+    QTest::newRow("SCL held: rest abandoned, reply still sent")
+        << worked << 3 << true << 1 << held << "S A2+ 00!" << hex("FF FF 80");
+    QTest::newRow("SCL held on the last read")
+        << worked << 3 << true << 5 << held << "S A2+ 00+ 00+ Sr A3+ <5A+ <!" << hex("5A FF 80");
     QTest::newRow("escaped zero as address and data")
-        << hex("0001 0012 0013 0000 0000 0014") << 1 << true << -1 << none
-        << "S 00- 00- P" << hex("40");
+        << hex("0001 0012 0013 0000 0000 0014") << 1 << true << -1 << none << "S 00- 00- P"
+        << hex("40");
     QTest::newRow("lone escape at the end is ignored")
-        << hex("0001 0012 0013 A2 10 0014 00") << 1 << true << -1 << none
-        << "S A2+ 10+ P" << hex("00");
+        << hex("0001 0012 0013 A2 10 0014 00") << 1 << true << -1 << none << "S A2+ 10+ P"
+        << hex("00");
     QTest::newRow("unknown sub-code skips its block")
         << hex("0001 0012 0013 A2 10 0030 05 07 A4 A5 A6 20 0014") << 1 << true << -1 << none
         << "S A2+ 10+ 20+ P" << hex("00");
-    QTest::newRow("ignored escape codes")
-        << hex("0001 0002 0010 0012 0013 A2 00FF 10 0077 0014") << 1 << true << -1 << none
-        << "S A2+ 10+ P" << hex("00");
+    QTest::newRow("ignored escape codes") << hex("0001 0002 0010 0012 0013 A2 00FF 10 0077 0014")
+                                          << 1 << true << -1 << none << "S A2+ 10+ P" << hex("00");
     QTest::newRow("wait after the byte in flight")
         << hex("0001 0012 0013 A2 10 0030 04 01 FA 00 20 0014") << 1 << true << -1 << none
         << "S A2+ 10+ w5000 20+ P" << hex("00");
     QTest::newRow("stop right after a wait")
         << hex("0001 0012 0013 A2 10 0030 04 01 01 00 0014") << 1 << true << -1 << none
         << "S A2+ 10+ w20 P" << hex("00");
-    QTest::newRow("wait after the stop")
-        << hex("0001 0012 0013 A2 10 0014 0030 04 01 01 00") << 1 << true << -1 << none
-        << "S A2+ 10+ P w20" << hex("00");
+    QTest::newRow("wait after the stop") << hex("0001 0012 0013 A2 10 0014 0030 04 01 01 00") << 1
+                                         << true << -1 << none << "S A2+ 10+ P w20" << hex("00");
     QTest::newRow("wait inside a read keeps the read going")
         << hex("0001 0012 0013 A3 FF FF 0030 04 01 02 00 FF 0014") << 4 << true << -1 << none
         << "S A3+ <5A+ w40 <C3+ <11- P" << hex("5A C3 11 00");
@@ -135,15 +129,13 @@ void FirmwareLogicTest::transaction_data()
         << hex("0001 0012 0013 A2 0030 04 01 00 01 0014") << 1 << true << -1 << none
         << "S A2+ w5120 P" << hex("00");
     QTest::newRow("repeated start to the same write address")
-        << hex("0001 0012 0013 A2 0013 A2 0014") << 1 << true << -1 << none
-        << "S A2+ Sr A2+ P" << hex("00");
-    QTest::newRow("opening drops the pending byte")
-        << hex("0001 0012 0013 A2 10 0001 0014") << 1 << true << -1 << none
-        << "S A2+ P" << hex("00");
+        << hex("0001 0012 0013 A2 0013 A2 0014") << 1 << true << -1 << none << "S A2+ Sr A2+ P"
+        << hex("00");
+    QTest::newRow("opening drops the pending byte") << hex("0001 0012 0013 A2 10 0001 0014") << 1
+                                                    << true << -1 << none << "S A2+ P" << hex("00");
 }
 
-void FirmwareLogicTest::transaction()
-{
+void FirmwareLogicTest::transaction() {
     QFETCH(QByteArray, stream);
     QFETCH(int, replyLength);
     QFETCH(bool, slavePresent);
@@ -167,20 +159,18 @@ void FirmwareLogicTest::transaction()
     QVERIFY(FakeFx2::guardIntact());
 }
 
-void FirmwareLogicTest::flagsStickUntilOpening()
-{
+void FirmwareLogicTest::flagsStickUntilOpening() {
     ScriptedBus i2c;
     FakeFx2 chip(i2c);
-    send(chip, hex("0001 0012 0013 A2 10 0014"), 1);                // nobody answers
-    send(chip, hex("0012"), 1);                                      // no opening code
+    send(chip, hex("0001 0012 0013 A2 10 0014"), 1); // nobody answers
+    send(chip, hex("0012"), 1);                      // no opening code
     i2c.addSlave(0x51, {});
-    send(chip, hex("0012 0013 A2 10 0014"), 1);                      // acknowledged, flag stays
-    send(chip, hex("0001 0012 0013 A2 10 0014"), 1);                 // opening clears it
+    send(chip, hex("0012 0013 A2 10 0014"), 1);      // acknowledged, flag stays
+    send(chip, hex("0001 0012 0013 A2 10 0014"), 1); // opening clears it
     QCOMPARE(chip.reply().toHex(' '), QByteArray("40 40 40 00"));
 }
 
-void FirmwareLogicTest::clockCodes()
-{
+void FirmwareLogicTest::clockCodes() {
     ScriptedBus i2c;
     FakeFx2 chip(i2c);
     send(chip, hex("0001 0011"), 1);
@@ -191,8 +181,7 @@ void FirmwareLogicTest::clockCodes()
     QVERIFY(chip.fastClock());
 }
 
-void FirmwareLogicTest::oversizeIsDrainedAndRefused_data()
-{
+void FirmwareLogicTest::oversizeIsDrainedAndRefused_data() {
     QTest::addColumn<int>("streamLength");
     QTest::addColumn<int>("replyLength");
     QTest::addColumn<bool>("fits");
@@ -204,8 +193,7 @@ void FirmwareLogicTest::oversizeIsDrainedAndRefused_data()
     QTest::newRow("reply alone too long") << 10 << 20000 << false;
 }
 
-void FirmwareLogicTest::oversizeIsDrainedAndRefused()
-{
+void FirmwareLogicTest::oversizeIsDrainedAndRefused() {
     QFETCH(int, streamLength);
     QFETCH(int, replyLength);
     QFETCH(bool, fits);
@@ -238,8 +226,7 @@ void FirmwareLogicTest::oversizeIsDrainedAndRefused()
     QVERIFY(FakeFx2::guardIntact());
 }
 
-void FirmwareLogicTest::resultsNeverPassTheBuffer()
-{
+void FirmwareLogicTest::resultsNeverPassTheBuffer() {
     // A host that asks for fewer reply bytes than the stream reads: the
     // surplus results must not spill over the end of the buffer.
     const int reads = WIRE_COMMAND_BUFFER_SIZE - 40;
@@ -256,8 +243,7 @@ void FirmwareLogicTest::resultsNeverPassTheBuffer()
     QVERIFY(FakeFx2::guardIntact());
 }
 
-void FirmwareLogicTest::replyPackets_data()
-{
+void FirmwareLogicTest::replyPackets_data() {
     QTest::addColumn<bool>("highSpeed");
     QTest::addColumn<int>("replyLength");
     QTest::addColumn<QList<int>>("packets");
@@ -273,8 +259,7 @@ void FirmwareLogicTest::replyPackets_data()
     QTest::newRow("no reply asked for") << true << 0 << QList<int>{};
 }
 
-void FirmwareLogicTest::replyPackets()
-{
+void FirmwareLogicTest::replyPackets() {
     QFETCH(bool, highSpeed);
     QFETCH(int, replyLength);
     QFETCH(QList<int>, packets);
@@ -294,8 +279,7 @@ void FirmwareLogicTest::replyPackets()
         QCOMPARE(chip.reply(), counting(reads) + QByteArray(1, 0));
 }
 
-void FirmwareLogicTest::streamAcrossPackets_data()
-{
+void FirmwareLogicTest::streamAcrossPackets_data() {
     QTest::addColumn<int>("packetSize");
     QTest::newRow("512-byte packets") << 512;
     QTest::newRow("64-byte packets") << 64;
@@ -303,8 +287,7 @@ void FirmwareLogicTest::streamAcrossPackets_data()
     QTest::newRow("1-byte packets") << 1;
 }
 
-void FirmwareLogicTest::streamAcrossPackets()
-{
+void FirmwareLogicTest::streamAcrossPackets() {
     QFETCH(int, packetSize);
     const QByteArray stream = readStream(700);
     ScriptedBus i2c;
@@ -314,8 +297,7 @@ void FirmwareLogicTest::streamAcrossPackets()
     QCOMPARE(chip.reply(), counting(700) + QByteArray(1, 0));
 }
 
-void FirmwareLogicTest::portA()
-{
+void FirmwareLogicTest::portA() {
     ScriptedBus i2c;
     i2c.addSlave(0x51, hex("5A"));
     FakeFx2 chip(i2c);
