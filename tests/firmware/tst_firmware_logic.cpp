@@ -112,6 +112,12 @@ void FirmwareLogicTest::transaction_data() {
     QTest::newRow("unknown sub-code skips its block")
         << hex("0001 0012 0013 A2 10 0030 05 07 A4 A5 A6 20 0014") << 1 << true << -1 << none
         << "S A2+ 10+ 20+ P" << hex("00");
+    QTest::newRow("extended block cut off by the end does nothing")
+        << hex("0001 0012 0013 A2 10 0014 0030 06 01 FA") << 1 << true << -1 << none
+        << "S A2+ 10+ P" << hex("00");
+    QTest::newRow("extended block of length zero skips only itself")
+        << hex("0001 0012 0013 A2 0030 00 10 0014") << 1 << true << -1 << none << "S A2+ 10+ P"
+        << hex("00");
     QTest::newRow("ignored escape codes") << hex("0001 0002 0010 0012 0013 A2 00FF 10 0077 0014")
                                           << 1 << true << -1 << none << "S A2+ 10+ P" << hex("00");
     QTest::newRow("wait after the byte in flight")
