@@ -1,6 +1,6 @@
 /*
- * The hardware layer: everything the transaction, interpreter and byte engine
- * need of the chip. On the FX2 (SDCC) the register accesses are macros over
+ * The hardware layer: everything the transaction, interpreter, byte engine
+ * and control requests need of the chip. On the FX2 (SDCC) the register accesses are macros over
  * the real registers; on the host the same names are functions that a fake
  * chip provides, so the logic above compiles unchanged with a host compiler.
  */
@@ -34,6 +34,11 @@
 #define hw_in_buffer() ((HW_XDATA uint8_t *)EP8FIFOBUF)
 #define hw_high_speed() (USBCS & USBCS_HSM)
 
+#define hw_setup_packet() ((HW_XDATA const uint8_t *)SETUPDAT)
+#define hw_ep0_buffer() ((HW_XDATA uint8_t *)EP0BUF)
+#define hw_ep0_stall() (EP0CS |= EPCS_STALL)
+#define hw_ep0_handshake() (EP0CS |= EP0CS_HSNAK)
+
 /* Starts the timer behind hw_delay_units and the bus time-out. */
 void hw_timebase_init(void);
 
@@ -60,6 +65,11 @@ uint8_t hw_in_ready(void);
 uint8_t *hw_in_buffer(void);
 uint8_t hw_high_speed(void);
 
+const uint8_t *hw_setup_packet(void);
+uint8_t *hw_ep0_buffer(void);
+void hw_ep0_stall(void);
+void hw_ep0_handshake(void);
+
 #ifdef __cplusplus
 }
 #endif
@@ -75,6 +85,14 @@ uint16_t hw_out_count(void);
 void hw_out_release(void);
 /* Sends n bytes written into hw_in_buffer() as one EP8 IN packet. */
 void hw_in_commit(uint16_t n);
+
+/* Sends n bytes written into hw_ep0_buffer() as the control transfer's data. */
+void hw_ep0_send(uint8_t n);
+/* Endpoint halt bits by endpoint address (0x80 = IN). hw_endpoint_halt
+   returns 0 for an address the chip has no endpoint at; clearing a halt also
+   restarts the endpoint's data toggle. */
+uint8_t hw_endpoint_halt(uint8_t address, uint8_t *halted);
+uint8_t hw_endpoint_set_halt(uint8_t address, uint8_t on);
 
 void hw_copy(HW_XDATA uint8_t *dst, HW_XDATA const uint8_t *src, uint16_t n);
 

@@ -73,3 +73,55 @@ void hw_copy(HW_XDATA uint8_t *dst, HW_XDATA const uint8_t *src, uint16_t n) {
     while (n--)
         XAUTODAT2 = XAUTODAT1;
 }
+
+void hw_ep0_send(uint8_t n) {
+    EP0BCH = 0;
+    SYNCDELAY;
+    EP0BCL = n;
+    SYNCDELAY;
+}
+
+static __xdata volatile uint8_t *endpoint_cs(uint8_t address) {
+    switch (address) {
+    case 0x00:
+    case 0x80:
+        return &EP0CS;
+    case 0x01:
+        return &EP1OUTCS;
+    case 0x81:
+        return &EP1INCS;
+    case 0x02:
+        return &EP2CS;
+    case 0x04:
+        return &EP4CS;
+    case 0x86:
+        return &EP6CS;
+    case 0x88:
+        return &EP8CS;
+    default:
+        return 0;
+    }
+}
+
+uint8_t hw_endpoint_halt(uint8_t address, uint8_t *halted) {
+    __xdata volatile uint8_t *cs = endpoint_cs(address);
+    if (!cs)
+        return 0;
+    *halted = (*cs & EPCS_STALL) ? 1 : 0;
+    return 1;
+}
+
+uint8_t hw_endpoint_set_halt(uint8_t address, uint8_t on) {
+    __xdata volatile uint8_t *cs = endpoint_cs(address);
+    if (!cs)
+        return 0;
+    if (on) {
+        *cs |= EPCS_STALL;
+    } else {
+        *cs &= (uint8_t)~EPCS_STALL;
+        /* A cleared halt restarts the data toggle at DATA0. */
+        TOGCTL = (address & 0x0F) | ((address & 0x80) ? TOGCTL_IO : 0);
+        TOGCTL |= TOGCTL_R;
+    }
+    return 1;
+}

@@ -1,7 +1,7 @@
 #include "usb_control.h"
 
 #include "adapter_wire.h"
-#include "fx2_registers.h"
+#include "hw.h"
 
 #define REQTYPE_IN 0x80
 #define REQTYPE_TYPE_MASK 0x60
@@ -37,100 +37,59 @@ void usb_bus_reset(void) {
     remote_wakeup = 0;
 }
 
-/* The control/status register holding the halt bit of an endpoint address,
-   or null for endpoints the chip does not have. */
-static __xdata volatile uint8_t *endpoint_cs(uint8_t address) {
-    switch (address) {
-    case 0x00:
-    case 0x80:
-        return &EP0CS;
-    case 0x01:
-        return &EP1OUTCS;
-    case 0x81:
-        return &EP1INCS;
-    case 0x02:
-        return &EP2CS;
-    case 0x04:
-        return &EP4CS;
-    case 0x86:
-        return &EP6CS;
-    case 0x88:
-        return &EP8CS;
-    default:
-        return 0;
-    }
-}
-
-static void answer(uint8_t n) {
-    uint8_t length = SETUPDAT[6];
-    if (SETUPDAT[7] == 0 && length < n)
-        n = length;
-    EP0BCH = 0;
-    SYNCDELAY;
-    EP0BCL = n;
-    SYNCDELAY;
+/* Sends up to n bytes of EP0's buffer, no more than the host asked for. */
+static void answer(HW_XDATA const uint8_t *setup, uint8_t n) {
+    if (setup[7] == 0 && setup[6] < n)
+        n = setup[6];
+    hw_ep0_send(n);
 }
 
 /* Returns 0 when the request is not served and EP0 must stall. */
-static uint8_t standard_request(void) {
-    uint8_t type = SETUPDAT[0];
-    uint8_t recipient = type & REQTYPE_RECIPIENT_MASK;
-    uint8_t feature = SETUPDAT[2];
-    __xdata volatile uint8_t *cs;
+static uint8_t standard_request(HW_XDATA const uint8_t *setup) {
+    HW_XDATA uint8_t *buf = hw_ep0_buffer();
+    uint8_t recipient = setup[0] & REQTYPE_RECIPIENT_MASK;
+    uint8_t halted = 0;
 
-    switch (SETUPDAT[1]) {
+    switch (setup[1]) {
     case REQ_GET_STATUS:
-        EP0BUF[0] = 0;
-        EP0BUF[1] = 0;
+        buf[0] = 0;
+        buf[1] = 0;
         if (recipient == RECIPIENT_DEVICE) {
             if (remote_wakeup)
-                EP0BUF[0] = 0x02;
+                buf[0] = 0x02;
         } else if (recipient == RECIPIENT_ENDPOINT) {
-            cs = endpoint_cs(SETUPDAT[4]);
-            if (!cs)
+            if (!hw_endpoint_halt(setup[4], &halted))
                 return 0;
-            if (*cs & EPCS_STALL)
-                EP0BUF[0] = 0x01;
+            buf[0] = halted;
         } else if (recipient != RECIPIENT_INTERFACE) {
             return 0;
         }
-        answer(2);
+        answer(setup, 2);
         return 1;
     case REQ_CLEAR_FEATURE:
     case REQ_SET_FEATURE:
-        if (recipient == RECIPIENT_DEVICE && feature == FEATURE_REMOTE_WAKEUP) {
-            remote_wakeup = SETUPDAT[1] == REQ_SET_FEATURE;
+        if (recipient == RECIPIENT_DEVICE && setup[2] == FEATURE_REMOTE_WAKEUP) {
+            remote_wakeup = setup[1] == REQ_SET_FEATURE;
             return 1;
         }
-        if (recipient == RECIPIENT_ENDPOINT && feature == FEATURE_ENDPOINT_HALT) {
-            uint8_t address = SETUPDAT[4];
-            cs = endpoint_cs(address);
-            if (!cs || (address & 0x7F) == 0)
-                return 0;
-            if (SETUPDAT[1] == REQ_SET_FEATURE) {
-                *cs |= EPCS_STALL;
-            } else {
-                *cs &= (uint8_t)~EPCS_STALL;
-                /* A cleared halt restarts the endpoint's data toggle at DATA0. */
-                TOGCTL = (address & 0x0F) | ((address & 0x80) ? TOGCTL_IO : 0);
-                TOGCTL |= TOGCTL_R;
-            }
-            return 1;
-        }
+        /* EP0 cannot be halted by request: its stall ends with the next setup. */
+        if (recipient == RECIPIENT_ENDPOINT && setup[2] == FEATURE_ENDPOINT_HALT &&
+            (setup[4] & 0x7F) != 0)
+            return hw_endpoint_set_halt(setup[4], setup[1] == REQ_SET_FEATURE);
         return 0;
     case REQ_GET_CONFIGURATION:
-        EP0BUF[0] = configuration;
-        answer(1);
+        buf[0] = configuration;
+        answer(setup, 1);
         return 1;
     case REQ_SET_CONFIGURATION:
-        configuration = SETUPDAT[2];
+        configuration = setup[2];
         return 1;
     case REQ_GET_INTERFACE:
-        EP0BUF[0] = alt_setting;
-        answer(1);
+        buf[0] = alt_setting;
+        answer(setup, 1);
         return 1;
     case REQ_SET_INTERFACE:
-        alt_setting = SETUPDAT[2];
+        alt_setting = setup[2];
         return 1;
     default:
         /* Descriptors and the address are the chip's own business. */
@@ -139,18 +98,18 @@ static uint8_t standard_request(void) {
 }
 
 void usb_handle_setup(void) {
-    uint8_t type = SETUPDAT[0];
+    HW_XDATA const uint8_t *setup = hw_setup_packet();
     uint8_t served = 0;
 
-    if ((type & REQTYPE_TYPE_MASK) == REQTYPE_STANDARD) {
-        served = standard_request();
-    } else if (type == (REQTYPE_IN | REQTYPE_VENDOR) && SETUPDAT[1] == WIRE_REQUEST_INQUIRY) {
-        EP0BUF[0] = WIRE_INQUIRY_ANSWER;
-        answer(1);
+    if ((setup[0] & REQTYPE_TYPE_MASK) == REQTYPE_STANDARD) {
+        served = standard_request(setup);
+    } else if (setup[0] == (REQTYPE_IN | REQTYPE_VENDOR) && setup[1] == WIRE_REQUEST_INQUIRY) {
+        hw_ep0_buffer()[0] = WIRE_INQUIRY_ANSWER;
+        answer(setup, 1);
         served = 1;
     }
     if (!served)
-        EP0CS |= EPCS_STALL;
+        hw_ep0_stall();
     /* Lets the status stage of the control transfer complete. */
-    EP0CS |= EP0CS_HSNAK;
+    hw_ep0_handshake();
 }

@@ -4,8 +4,16 @@
 
 #include <stdint.h>
 
+#ifdef __cplusplus
+extern "C" {
+#endif
+
 void usb_handle_setup(void);
 void usb_bus_reset(void);
 uint8_t usb_remote_wakeup_enabled(void);
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif

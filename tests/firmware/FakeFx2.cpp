@@ -193,6 +193,55 @@ void FakeFx2::delay(uint16_t units) {
     m_now += uint64_t(units) * WIRE_WAIT_UNIT_US;
 }
 
+void FakeFx2::setSetupPacket(const QByteArray &packet) {
+    Q_ASSERT(packet.size() == 8);
+    std::memcpy(m_setup, packet.constData(), 8);
+}
+
+void FakeFx2::clearEp0Outcome() {
+    m_ep0Sent.clear();
+    m_ep0Stalled = false;
+    m_ep0Handshake = false;
+}
+
+void FakeFx2::ep0Send(uint8_t n) {
+    if (n > sizeof m_ep0Buffer)
+        qFatal("EP0 data stage of %u bytes", unsigned(n));
+    m_ep0Sent = QByteArray(reinterpret_cast<const char *>(m_ep0Buffer), n);
+}
+
+namespace {
+bool isEndpoint(uint8_t address) {
+    switch (address) {
+    case 0x00:
+    case 0x80:
+    case 0x01:
+    case 0x81:
+    case 0x02:
+    case 0x04:
+    case 0x86:
+    case 0x88:
+        return true;
+    default:
+        return false;
+    }
+}
+} // namespace
+
+bool FakeFx2::endpointHalt(uint8_t address, uint8_t *isHalted) const {
+    if (!isEndpoint(address))
+        return false;
+    *isHalted = m_halts.value(address, false);
+    return true;
+}
+
+bool FakeFx2::setEndpointHalt(uint8_t address, bool on) {
+    if (!isEndpoint(address))
+        return false;
+    m_halts[address] = on;
+    return true;
+}
+
 // The hardware layer of the host build.
 extern "C" {
 uint8_t hw_i2c_status(void) {
@@ -239,6 +288,27 @@ void hw_in_commit(uint16_t n) {
 }
 uint8_t hw_high_speed(void) {
     return current->highSpeed();
+}
+const uint8_t *hw_setup_packet(void) {
+    return current->setupPacket();
+}
+uint8_t *hw_ep0_buffer(void) {
+    return current->ep0Buffer();
+}
+void hw_ep0_stall(void) {
+    current->ep0Stall();
+}
+void hw_ep0_handshake(void) {
+    current->ep0ReleaseHandshake();
+}
+void hw_ep0_send(uint8_t n) {
+    current->ep0Send(n);
+}
+uint8_t hw_endpoint_halt(uint8_t address, uint8_t *halted) {
+    return current->endpointHalt(address, halted);
+}
+uint8_t hw_endpoint_set_halt(uint8_t address, uint8_t on) {
+    return current->setEndpointHalt(address, on != 0);
 }
 void hw_copy(uint8_t *dst, const uint8_t *src, uint16_t n) {
     std::memmove(dst, src, n);

@@ -9,6 +9,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QMap>
 
 #include <cstdint>
 #include <deque>
@@ -24,6 +25,15 @@ public:
     void setHighSpeed(bool on) { m_highSpeed = on; }
     const QList<QByteArray> &inPackets() const { return m_in; }
     QByteArray reply() const;
+
+    // Control endpoint: the next setup packet, and what the firmware did
+    // with it (data sent, or -1; stalled; handshake released).
+    void setSetupPacket(const QByteArray &packet);
+    void clearEp0Outcome();
+    QByteArray ep0Sent() const { return m_ep0Sent; }
+    bool ep0Stalled() const { return m_ep0Stalled; }
+    bool ep0Handshake() const { return m_ep0Handshake; }
+    bool halted(uint8_t address) const { return m_halts.value(address, false); }
 
     // Pins and clock.
     void setPortA(uint8_t levels) { m_portA = levels; }
@@ -50,6 +60,13 @@ public:
     void inCommit(uint16_t n);
     bool highSpeed() const { return m_highSpeed; }
     void delay(uint16_t units);
+    const uint8_t *setupPacket() const { return m_setup; }
+    uint8_t *ep0Buffer() { return m_ep0Buffer; }
+    void ep0Send(uint8_t n);
+    void ep0Stall() { m_ep0Stalled = true; }
+    void ep0ReleaseHandshake() { m_ep0Handshake = true; }
+    bool endpointHalt(uint8_t address, uint8_t *isHalted) const;
+    bool setEndpointHalt(uint8_t address, bool on);
     void timeoutStart();
     bool timeoutExpired() const { return m_now >= m_deadline; }
 
@@ -67,6 +84,13 @@ private:
     uint64_t m_now = 0;
     uint64_t m_deadline = 0;
     int m_idlePolls = 0;
+
+    uint8_t m_setup[8] = {};
+    uint8_t m_ep0Buffer[64] = {};
+    QByteArray m_ep0Sent;
+    bool m_ep0Stalled = false;
+    bool m_ep0Handshake = false;
+    QMap<uint8_t, bool> m_halts;
 
     // Controller state.
     uint8_t m_i2ctl = 0x01;
