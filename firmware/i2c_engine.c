@@ -180,7 +180,9 @@ void i2c_request_stop(void) {
 
 void i2c_byte(uint8_t b, uint8_t more) {
     if (want_start) {
-        /* A repeated START after a read first ends that read. */
+        /* A START right after a read (never sent by the host's grammar)
+           first ends the read the only way the engine knows: its last byte
+           and a STOP. */
         if (receiving)
             i2c_complete();
         i2c_settle();
