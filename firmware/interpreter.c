@@ -1,0 +1,119 @@
+#include "interpreter.h"
+
+#include "adapter_wire.h"
+#include "i2c_engine.h"
+
+static uint8_t pending;
+static uint8_t pending_valid;
+
+static void hand_pending_last(void) {
+    if (pending_valid) {
+        pending_valid = 0;
+        i2c_byte(pending, 0);
+    }
+}
+
+static void data_byte(uint8_t b) {
+    if (pending_valid)
+        i2c_byte(pending, 1);
+    pending = b;
+    pending_valid = 1;
+}
+
+static void pause_units(uint16_t units) {
+    /* Inside a read the placeholder waiting to go stays pending: handing it
+       on now would mark it as the read's last byte. The bus pauses after the
+       byte already in flight instead. */
+    if (pending_valid && i2c_in_read()) {
+        i2c_settle();
+    } else {
+        hand_pending_last();
+        i2c_complete();
+    }
+    if (!i2c_abandoned())
+        hw_delay_units(units);
+}
+
+/* The extended command's block starts at stream[at] with its length byte,
+   which counts itself. Returns how many bytes to skip. */
+static uint16_t extended(HW_XDATA uint8_t *stream, uint16_t at, uint16_t len) {
+    uint8_t n = stream[at];
+    uint8_t sub;
+
+    if (n == 0)
+        return 1;
+    if ((uint16_t)(len - at) < n)
+        return len - at; /* truncated block: nothing to act on */
+    if (n < 2)
+        return n;
+    sub = stream[at + 1];
+    if (sub == ExtWait && n >= 4) {
+        pause_units((uint16_t)(stream[at + 2] | ((uint16_t)stream[at + 3] << 8)));
+    } else if (sub == ExtPortADir && n >= 3) {
+        hand_pending_last();
+        i2c_complete();
+        /* Pins 4..7 drive where their bit of x is 0; pins 0..3 stay inputs. */
+        hw_port_a_outputs((uint8_t)((~stream[at + 2] & 0x0F) << 4));
+    } else if (sub == ExtPortARead && n >= 3) {
+        hand_pending_last();
+        i2c_complete();
+        i2c_put_result((uint8_t)((hw_port_a() >> 4) & 0x0F));
+    }
+    return n;
+}
+
+uint16_t interpret(HW_XDATA uint8_t *stream, uint16_t len, uint16_t room) {
+    uint16_t i = 0;
+    uint8_t b;
+
+    i2c_begin_transaction(stream + len, room);
+    pending_valid = 0;
+
+    while (i < len) {
+        b = stream[i++];
+        if (b != WireEscape) {
+            data_byte(b);
+            continue;
+        }
+        if (i >= len)
+            break; /* a lone escape at the end means nothing */
+        b = stream[i++];
+        switch (b) {
+        case CmdZeroByte:
+            data_byte(0);
+            break;
+        case CmdOpen:
+            i2c_clear_flags();
+            pending_valid = 0;
+            break;
+        case CmdClock100k:
+            i2c_clock(0);
+            break;
+        case CmdClock400k:
+            i2c_clock(1);
+            break;
+        case CmdStart:
+            hand_pending_last();
+            i2c_request_start();
+            break;
+        case CmdStop:
+            i2c_request_stop();
+            if (pending_valid)
+                hand_pending_last();
+            else
+                i2c_complete(); /* nothing to wait for: stop now */
+            break;
+        case CmdWait:
+            if (i < len)
+                i += extended(stream, i, len);
+            break;
+        default:
+            break; /* 0x02, 0x10, the header's 0xFF and unknown codes */
+        }
+    }
+
+    hand_pending_last();
+    i2c_complete();
+    i2c_put_result(i2c_status());
+    return i2c_result_count();
+}
