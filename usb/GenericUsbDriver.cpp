@@ -261,6 +261,8 @@ GenericUsbDriver::ControlOutcome GenericUsbDriver::controlTransfer(UsbStack::Ses
         result.bytes = 0;
     } else {
         uint8_t none = 0;
+        // A block time-out of 0 seconds goes down as 0 ms, which a host
+        // controller library takes as "no limit".
         const uint64_t timeoutMs = uint64_t(block.timeoutSeconds()) * 1000;
         result = m_stack.controlTransfer(session, setup, data ? data : &none,
                                          int(std::min<uint64_t>(timeoutMs, INT_MAX)));
