@@ -1,0 +1,7 @@
+#include "CCyInterruptEndPoint.h"
+
+std::unique_ptr<RequestBlock> CCyInterruptEndPoint::beginTransfer(uint8_t *buffer, int length,
+                                                                  CompletionRecord &record) {
+    return useDirect == 1 ? beginDirect(buffer, length, record)
+                          : beginBuffered(buffer, length, record);
+}
