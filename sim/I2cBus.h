@@ -87,6 +87,7 @@ public:
     // next operation on (Forever: until released).
     void holdSclLow(int64_t ns = Forever);
     void releaseScl() { sclHeldNs_ = 0; }
+    bool sclHeldLow() const { return sclHeldNs_ > 0; }
     // The n-th next byte operation (1 = the next) ends in a bus error.
     void injectBusError(int nth = 1);
 

@@ -82,6 +82,9 @@ private slots:
         QTest::newRow("wait between start and address")
             << hex("00 01 00 13 00 30 04 01 01 00 A2 00 14") << 1 << "00"
             << "S A2+ P";
+        QTest::newRow("stop after a wait is not held back")
+            << hex("00 01 00 13 A2 00 30 04 01 01 00 00 14 00 13 A2 00 14") << 1 << "00"
+            << "S A2+ P S A2+ P";
         QTest::newRow("begin drops the pending byte") << hex("00 13 A2 00 01 00 14") << 1 << "00"
                                                       << "P";
         QTest::newRow("empty transaction") << QByteArray() << 1 << "00"
