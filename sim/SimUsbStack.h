@@ -17,6 +17,17 @@
 // time-out at once, and bus work on a chip's I2C bus advances it by the bus
 // time it takes. Faults can be injected per kind of transfer, and every
 // finished transfer is logged.
+//
+//     SimUsbStack stack;
+//     QString path;
+//     auto chip = stack.plugBenchAdapter(firmwareImage, &path); // EEPROM 0x51, sensor 0x48
+//     stack.injectFault(SimUsbStack::TransferKind::BulkIn, 1,
+//                       SimUsbStack::FaultAction::ForceStatus, 0x80);
+//     GenericUsbDriver driver(stack); // or drive the UsbStack calls directly
+//
+// Hot-plug notifications for plug()/unplug() called from outside the stack
+// arrive at once; an unplug injected into a transfer is reported from the
+// event loop after the call has returned.
 class SimUsbStack : public UsbStack {
 public:
     enum class TransferKind { Control, BulkOut, BulkIn, AltSettingQuery, AltSettingSelect };
