@@ -69,6 +69,10 @@ void Fx2Chip::setCore(std::unique_ptr<Fx2Core> core) {
     running_ = false;
 }
 
+ReferenceCore *Fx2Chip::referenceCore() {
+    return dynamic_cast<ReferenceCore *>(core_.get());
+}
+
 void Fx2Chip::powerOn() {
     ram_ = QByteArray(RamSize, '\0');
     scratch_ = QByteArray(ScratchSize, '\0');

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <memory>
 
+class ReferenceCore;
+
 // The USB side of an EZ-USB FX2 without firmware of its own: the chip's
 // default identity and descriptors, the built-in load request 0xA0 that
 // reads and writes RAM and CPUCS, and the standard requests. Whatever runs on
@@ -41,6 +43,9 @@ public:
     // unless replaced).
     Fx2Core &core() { return *core_; }
     void setCore(std::unique_ptr<Fx2Core> core);
+    // The reference core when that is what the chip runs (port A levels,
+    // status), else null.
+    ReferenceCore *referenceCore();
 
     void setAdapterFirmware(const QByteArray &image) { firmware_ = image; }
     const QByteArray &adapterFirmware() const { return firmware_; }

@@ -83,8 +83,9 @@ public:
     void elapse(int64_t ns);
     void advanceTo(int64_t ns);
 
-    // Fault injection. A slave holds SCL low for `ns` of bus time from the
-    // next operation on (Forever: until released).
+    // Fault injection. A slave holds SCL low for `ns` of bus time from now
+    // (Forever: until released); operations meanwhile wait for it, and give
+    // up after ControllerTimeoutNs.
     void holdSclLow(int64_t ns = Forever);
     void releaseScl() { sclHeldNs_ = 0; }
     bool sclHeldLow() const { return sclHeldNs_ > 0; }

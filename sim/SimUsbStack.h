@@ -23,7 +23,7 @@
 //     auto chip = stack.plugBenchAdapter(firmwareImage, &path); // EEPROM 0x51, sensor 0x48
 //     stack.injectFault(SimUsbStack::TransferKind::BulkIn, 1,
 //                       SimUsbStack::FaultAction::ForceStatus, 0x80);
-//     GenericUsbDriver driver(stack); // or drive the UsbStack calls directly
+//     // hand &stack to the driver layer, or make the UsbStack calls directly
 //
 // Hot-plug notifications for plug()/unplug() called from outside the stack
 // arrive at once; an unplug injected into a transfer is reported from the

@@ -437,6 +437,15 @@ private slots:
         QCOMPARE(uint8_t(e.reply.data[99]), uint8_t(99));
     }
 
+    void portAThroughTheStack() {
+        chip->bootWithFirmware();
+        QVERIFY(stack->setAltSetting(session, 1));
+        QVERIFY(chip->referenceCore());
+        chip->referenceCore()->setPortAInputs(0x30);
+        const Exchange e = transact(*stack, session, hex("00 01 00 30 03 03 00"), 2);
+        QCOMPARE(hexText(e.reply.data), QString("03 00"));
+    }
+
     void replyLargerThanAskedFor() {
         chip->bootWithFirmware();
         QVERIFY(stack->setAltSetting(session, 1));
