@@ -1,0 +1,358 @@
+#include "Fx2Chip.h"
+
+#include "ReferenceCore.h"
+#include "adapter_wire.h"
+
+#include <algorithm>
+
+namespace {
+constexpr uint8_t EndpointAddresses[Fx2Chip::EndpointCount] = {0x01, 0x81, 0x02, 0x04, 0x86, 0x88};
+
+// Per alternate setting and endpoint: type and packet sizes at high and full
+// speed. Setting 0 is the zero-bandwidth default; setting 1 is all bulk; the
+// others mix interrupt and isochronous endpoints in, as the chip's default
+// interface offers them.
+struct EndpointShape {
+    Fx2Chip::EndpointType type;
+    int highSpeed;
+    int fullSpeed;
+};
+constexpr EndpointShape B0{Fx2Chip::Bulk, 0, 0};
+constexpr EndpointShape B64{Fx2Chip::Bulk, 64, 64};
+constexpr EndpointShape B512{Fx2Chip::Bulk, 512, 64};
+constexpr EndpointShape I64{Fx2Chip::Interrupt, 64, 64};
+constexpr EndpointShape I512{Fx2Chip::Interrupt, 512, 64};
+constexpr EndpointShape S512{Fx2Chip::Isochronous, 512, 512};
+constexpr EndpointShape S1024{Fx2Chip::Isochronous, 1024, 1023};
+
+constexpr EndpointShape AltTable[Fx2Chip::AltSettingCount][Fx2Chip::EndpointCount] = {
+    {B0, B0, B0, B0, B0, B0},
+    {B64, B64, B512, B512, B512, B512},
+    {I64, I64, I512, B512, I512, B512},
+    {I64, I64, S512, B512, S512, B512},
+    {I64, I64, I512, I512, I512, I512},
+    {B64, B64, S1024, B512, S1024, B512},
+    {I64, I64, S1024, B512, S1024, B512},
+    {B64, B64, S512, S512, S512, S512},
+};
+
+constexpr int DescriptorDevice = 1;
+constexpr int DescriptorConfiguration = 2;
+constexpr int DescriptorString = 3;
+constexpr int DescriptorQualifier = 6;
+constexpr int DescriptorOtherSpeed = 7;
+
+constexpr uint16_t LanguageEnglishUs = 0x0409;
+constexpr uint16_t DeviceRelease = 0xA001;
+constexpr uint16_t ScratchAddress = 0xE000;
+constexpr int ScratchSize = 512;
+
+void appendWord(QByteArray &bytes, int value) {
+    bytes.append(char(value & 0xFF));
+    bytes.append(char((value >> 8) & 0xFF));
+}
+} // namespace
+
+Fx2Chip::Fx2Chip()
+    : core_(std::make_unique<ReferenceCore>(bus_)),
+      productName_(QStringLiteral("FX2 I2C Adapter (simulated)")),
+      manufacturerName_(QStringLiteral("Brantle")) {
+    powerOn();
+}
+
+Fx2Chip::~Fx2Chip() = default;
+
+void Fx2Chip::setCore(std::unique_ptr<Fx2Core> core) {
+    if (!core)
+        return;
+    core_ = std::move(core);
+    running_ = false;
+}
+
+ReferenceCore *Fx2Chip::referenceCore() {
+    return dynamic_cast<ReferenceCore *>(core_.get());
+}
+
+void Fx2Chip::powerOn() {
+    ram_ = QByteArray(RamSize, '\0');
+    scratch_ = QByteArray(ScratchSize, '\0');
+    cpuHeld_ = true;
+    running_ = false;
+    altSetting_ = 0;
+    configuration_ = 1;
+}
+
+void Fx2Chip::bootWithFirmware() {
+    writeCpucs(1);
+    ram_.replace(0, std::min<int>(firmware_.size(), RamSize), firmware_.left(RamSize));
+    writeCpucs(0);
+}
+
+// Holding the CPU stops whatever ran; releasing it starts the code in RAM,
+// which the simulator recognises only if it is the registered image.
+void Fx2Chip::writeCpucs(uint8_t value) {
+    const bool hold = value & 1;
+    if (hold) {
+        cpuHeld_ = true;
+        running_ = false;
+        return;
+    }
+    if (!cpuHeld_)
+        return;
+    cpuHeld_ = false;
+    running_ = !firmware_.isEmpty() && firmware_.size() <= RamSize &&
+               ram_.left(firmware_.size()) == firmware_;
+    if (running_)
+        core_->startUp(highSpeed_);
+}
+
+UsbTransferResult Fx2Chip::control(const UsbSetupPacket &setup, uint8_t *data) {
+    UsbTransferResult result;
+    const bool in = setup.bmRequestType & 0x80;
+    if (setup.wLength > 0 && !data)
+        return result;
+    const QByteArray outData =
+        in ? QByteArray() : QByteArray(reinterpret_cast<const char *>(data), setup.wLength);
+    QByteArray answer;
+    bool ok = false;
+    const int type = (setup.bmRequestType >> 5) & 3;
+    if (type == 0)
+        ok = standardRequest(setup, answer, outData);
+    else if (type == 2 && setup.bRequest == WIRE_REQUEST_FIRMWARE_LOAD)
+        ok = loadRequest(setup, answer, outData);
+    else if (running_) {
+        answer = outData;
+        ok = core_->controlRequest(setup, answer);
+    }
+    if (!ok) {
+        result.status = UsbTransferStatus::Stalled;
+        return result;
+    }
+    result.status = UsbTransferStatus::Completed;
+    if (in) {
+        result.bytes = std::min<int>(answer.size(), setup.wLength);
+        std::copy(answer.constData(), answer.constData() + result.bytes, data);
+    } else {
+        result.bytes = setup.wLength;
+    }
+    return result;
+}
+
+bool Fx2Chip::standardRequest(const UsbSetupPacket &setup, QByteArray &answer,
+                              const QByteArray &outData) {
+    (void)outData;
+    const int recipient = setup.bmRequestType & 0x1F;
+    const bool in = setup.bmRequestType & 0x80;
+    switch (setup.bRequest) {
+    case 0x00: // GET_STATUS
+        if (!in)
+            return false;
+        answer = QByteArray(2, '\0');
+        return true;
+    case 0x01: // CLEAR_FEATURE
+    case 0x03: // SET_FEATURE
+        return !in;
+    case 0x05: // SET_ADDRESS belongs to the host controller's enumeration
+        return false;
+    case 0x06: { // GET_DESCRIPTOR
+        if (!in)
+            return false;
+        const int kind = setup.wValue >> 8;
+        const int index = setup.wValue & 0xFF;
+        if (kind == DescriptorDevice)
+            answer = deviceDescriptor();
+        else if (kind == DescriptorConfiguration && index == 0)
+            answer = configurationDescriptor();
+        else if (kind == DescriptorOtherSpeed && index == 0)
+            answer = configurationDescriptor(true);
+        else if (kind == DescriptorString)
+            answer = stringDescriptor(index);
+        else if (kind == DescriptorQualifier) {
+            const QByteArray device = deviceDescriptor();
+            answer = QByteArray(10, '\0');
+            answer[0] = 10;
+            answer[1] = char(DescriptorQualifier);
+            answer.replace(2, 5, device.mid(2, 5)); // bcdUSB, class, subclass, protocol
+            answer[7] = 64;
+            answer[8] = 1;
+        }
+        return !answer.isEmpty();
+    }
+    case 0x08: // GET_CONFIGURATION
+        if (!in)
+            return false;
+        answer = QByteArray(1, char(configuration_));
+        return true;
+    case 0x09: // SET_CONFIGURATION
+        if (in || setup.wValue > 1)
+            return false;
+        configuration_ = setup.wValue;
+        return true;
+    case 0x0A: // GET_INTERFACE
+        if (!in || recipient != 1 || setup.wIndex != 0)
+            return false;
+        answer = QByteArray(1, char(altSetting_));
+        return true;
+    case 0x0B: // SET_INTERFACE
+        if (in || recipient != 1 || setup.wIndex != 0)
+            return false;
+        return setAltSetting(setup.wValue);
+    default:
+        return false;
+    }
+}
+
+// The load request works whatever the CPU does: it is served by the chip's
+// USB core, not by firmware. Addresses outside RAM, the scratch RAM and CPUCS
+// read as zero and ignore writes.
+bool Fx2Chip::loadRequest(const UsbSetupPacket &setup, QByteArray &answer,
+                          const QByteArray &outData) {
+    const bool in = setup.bmRequestType & 0x80;
+    const int base = setup.wValue;
+    if (in) {
+        answer.resize(setup.wLength);
+        for (int k = 0; k < setup.wLength; ++k) {
+            const int address = (base + k) & 0xFFFF;
+            char value = 0;
+            if (address < RamSize)
+                value = ram_[address];
+            else if (address >= ScratchAddress && address < ScratchAddress + ScratchSize)
+                value = scratch_[address - ScratchAddress];
+            else if (address == WIRE_CPUCS_ADDRESS)
+                value = char(cpuHeld_ ? 1 : 0);
+            answer[k] = value;
+        }
+        return true;
+    }
+    for (int k = 0; k < outData.size(); ++k) {
+        const int address = (base + k) & 0xFFFF;
+        if (address < RamSize)
+            ram_[address] = outData[k];
+        else if (address >= ScratchAddress && address < ScratchAddress + ScratchSize)
+            scratch_[address - ScratchAddress] = outData[k];
+        else if (address == WIRE_CPUCS_ADDRESS)
+            writeCpucs(uint8_t(outData[k]));
+    }
+    return true;
+}
+
+bool Fx2Chip::setAltSetting(int alternateSetting) {
+    if (alternateSetting < 0 || alternateSetting >= AltSettingCount)
+        return false;
+    altSetting_ = alternateSetting;
+    return true;
+}
+
+Fx2Chip::Endpoint Fx2Chip::endpointOf(int alternateSetting, int index) const {
+    Endpoint ep;
+    if (alternateSetting < 0 || alternateSetting >= AltSettingCount || index < 0 ||
+        index >= EndpointCount)
+        return ep;
+    const EndpointShape &shape = AltTable[alternateSetting][index];
+    ep.address = EndpointAddresses[index];
+    ep.type = shape.type;
+    ep.maxPacket = highSpeed_ ? shape.highSpeed : shape.fullSpeed;
+    return ep;
+}
+
+Fx2Chip::Endpoint Fx2Chip::endpoint(uint8_t address) const {
+    for (int i = 0; i < EndpointCount; ++i) {
+        if (EndpointAddresses[i] == address)
+            return endpointOf(altSetting_, i);
+    }
+    return Endpoint();
+}
+
+bool Fx2Chip::acceptsOut(uint8_t endpointAddress) const {
+    return running_ && core_->acceptsOut(endpointAddress);
+}
+
+void Fx2Chip::receiveOut(uint8_t endpointAddress, const QByteArray &packet) {
+    if (acceptsOut(endpointAddress))
+        core_->receiveOut(endpointAddress, packet);
+}
+
+bool Fx2Chip::hasIn(uint8_t endpointAddress) const {
+    return running_ && core_->hasIn(endpointAddress);
+}
+
+QByteArray Fx2Chip::takeIn(uint8_t endpointAddress) {
+    return hasIn(endpointAddress) ? core_->takeIn(endpointAddress) : QByteArray();
+}
+
+QByteArray Fx2Chip::deviceDescriptor() const {
+    QByteArray d;
+    d.append(char(18));
+    d.append(char(DescriptorDevice));
+    appendWord(d, 0x0200);
+    d.append(char(0xFF)); // vendor-specific class
+    d.append(char(0xFF));
+    d.append(char(0xFF));
+    d.append(char(64)); // EP0 packet size
+    appendWord(d, vendorId());
+    appendWord(d, productId());
+    appendWord(d, DeviceRelease);
+    d.append(char(1)); // manufacturer string
+    d.append(char(2)); // product string
+    d.append(char(0)); // no serial number
+    d.append(char(1)); // one configuration
+    return d;
+}
+
+QByteArray Fx2Chip::configurationDescriptor(bool otherSpeed) const {
+    const bool high = highSpeed_ != otherSpeed;
+    QByteArray body;
+    for (int alt = 0; alt < AltSettingCount; ++alt) {
+        body.append(char(9));
+        body.append(char(4)); // interface
+        body.append(char(0));
+        body.append(char(alt));
+        body.append(char(EndpointCount));
+        body.append(char(0xFF));
+        body.append(char(0xFF));
+        body.append(char(0xFF));
+        body.append(char(0));
+        for (int i = 0; i < EndpointCount; ++i) {
+            const EndpointShape &shape = AltTable[alt][i];
+            body.append(char(7));
+            body.append(char(5)); // endpoint
+            body.append(char(EndpointAddresses[i]));
+            body.append(char(shape.type));
+            appendWord(body, high ? shape.highSpeed : shape.fullSpeed);
+            body.append(char(shape.type == Bulk ? 0 : 1));
+        }
+    }
+    QByteArray d;
+    d.append(char(9));
+    d.append(char(otherSpeed ? DescriptorOtherSpeed : DescriptorConfiguration));
+    appendWord(d, 9 + body.size());
+    d.append(char(1)); // interfaces
+    d.append(char(1)); // configuration value
+    d.append(char(0));
+    d.append(char(0x80)); // bus powered
+    d.append(char(50));   // 100 mA
+    return d + body;
+}
+
+QByteArray Fx2Chip::stringDescriptor(int index) const {
+    QByteArray d;
+    if (index == 0) {
+        d.append(char(4));
+        d.append(char(DescriptorString));
+        appendWord(d, LanguageEnglishUs);
+        return d;
+    }
+    QString text;
+    if (index == 1)
+        text = manufacturerName_;
+    else if (index == 2)
+        text = productName_;
+    else
+        return d;
+    text.truncate(126);
+    d.append(char(2 + 2 * text.size()));
+    d.append(char(DescriptorString));
+    for (const QChar c : text)
+        appendWord(d, c.unicode());
+    return d;
+}

@@ -1,0 +1,115 @@
+#ifndef BRANTLE_SIM_I2CBUS_H
+#define BRANTLE_SIM_I2CBUS_H
+
+#include "I2cSlave.h"
+
+#include <QString>
+#include <QVector>
+
+#include <cstdint>
+#include <memory>
+
+// One recorded piece of bus activity. Two records compare equal when they
+// describe the same activity; the time stamp is left out of the comparison so
+// that a host-compiled firmware and the reference core, whose bookkeeping
+// between bytes differs, can be compared event for event.
+struct I2cEvent {
+    enum Kind {
+        Start,         // START from an idle bus
+        RepeatedStart, // START while the bus is still owned
+        Stop,
+        Write,    // `byte` written by the controller, `ack` = the slave acknowledged
+        Read,     // `byte` read from the bus, `ack` = the controller acknowledged it
+        BusError, // the controller reported a bus error instead of the byte
+        Stall     // the controller gave up waiting while SCL was held low
+    };
+    Kind kind = Start;
+    uint8_t byte = 0;
+    bool ack = false;
+    int64_t atNs = 0; // bus time at which the event ended
+
+    bool operator==(const I2cEvent &other) const {
+        return kind == other.kind && byte == other.byte && ack == other.ack;
+    }
+    bool operator!=(const I2cEvent &other) const { return !(*this == other); }
+
+    // Compact form: "S", "Sr", "P", "A2+" / "A2-" (written, acked / not),
+    // "r5A+" / "r5A-" (read, controller acked / not), "BERR", "STALL".
+    QString toString() const;
+};
+
+// Outcome of one controller operation, as the controller's status register
+// would show it once the operation is over.
+struct I2cResult {
+    bool done = true;      // false: SCL held low longer than the controller waits
+    bool ack = false;      // written byte: slave acknowledged
+    bool busError = false; // BERR
+    uint8_t data = 0xFF;   // read byte
+};
+
+// A simulated I2C bus driven by one controller. The operations are the
+// controller's primitive steps, so that the reference core and a
+// host-compiled firmware (through a fake controller) can drive it alike.
+// Bus time advances with every operation: 9 bit times per byte, one bit time
+// for a START, repeated START or STOP.
+class I2cBus {
+public:
+    // How long a controller waits for a slave that holds SCL low before it
+    // gives up on the operation.
+    static constexpr int64_t ControllerTimeoutNs = 25'000'000;
+    static constexpr int64_t Forever = INT64_MAX;
+
+    I2cBus();
+
+    void attach(std::shared_ptr<I2cSlave> slave);
+    void detach(uint8_t address);
+    I2cSlave *slave(uint8_t address) const;
+
+    // 100 kHz or 400 kHz (any positive rate is accepted).
+    void setClockHz(int hz);
+    int clockHz() const { return clockHz_; }
+    int64_t bitTimeNs() const { return 1'000'000'000LL / clockHz_; }
+
+    // START (repeated START when the bus is owned), then the address byte.
+    I2cResult start(uint8_t addressByte);
+    I2cResult write(uint8_t byte);
+    // `ack`: the controller acknowledges the byte (more to read) or not (last).
+    I2cResult read(bool ack);
+    I2cResult stop();
+    bool owned() const { return owned_; }
+
+    // Bus time.
+    int64_t nowNs() const { return nowNs_; }
+    void elapse(int64_t ns);
+    void advanceTo(int64_t ns);
+
+    // Fault injection. A slave holds SCL low for `ns` of bus time from now
+    // (Forever: until released); operations meanwhile wait for it, and give
+    // up after ControllerTimeoutNs.
+    void holdSclLow(int64_t ns = Forever);
+    void releaseScl() { sclHeldNs_ = 0; }
+    bool sclHeldLow() const { return sclHeldNs_ > 0; }
+    // The n-th next byte operation (1 = the next) ends in a bus error.
+    void injectBusError(int nth = 1);
+
+    const QVector<I2cEvent> &events() const { return events_; }
+    QString eventsText() const;
+    void clearEvents() { events_.clear(); }
+
+private:
+    bool waitForScl(I2cResult &result);
+    bool takeBusError();
+    void record(I2cEvent::Kind kind, uint8_t byte = 0, bool ack = false);
+
+    QVector<std::shared_ptr<I2cSlave>> slaves_;
+    I2cSlave *selected_ = nullptr;
+    bool selectedForRead_ = false;
+    bool owned_ = false;
+    int clockHz_ = 400000;
+    int64_t nowNs_ = 0;
+    int64_t sclHeldNs_ = 0;
+    int busErrorIn_ = 0;
+    QVector<I2cEvent> events_;
+};
+
+#endif

@@ -1,0 +1,506 @@
+#include "SimUsbStack.h"
+
+#include "Eeprom24.h"
+#include "TemperatureSensor.h"
+
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+constexpr int64_t NsPerMs = 1'000'000;
+constexpr uint8_t GetInterface = 0x0A;
+constexpr uint8_t SetInterface = 0x0B;
+} // namespace
+
+// Marks the time spent inside a UsbStack call, during which hot-plug
+// notifications must not reach the caller.
+class SimUsbStack::CallScope {
+public:
+    explicit CallScope(SimUsbStack &stack) : stack_(stack) { ++stack_.callDepth_; }
+    ~CallScope() { --stack_.callDepth_; }
+    CallScope(const CallScope &) = delete;
+    CallScope &operator=(const CallScope &) = delete;
+
+private:
+    SimUsbStack &stack_;
+};
+
+SimUsbStack::SimUsbStack() = default;
+
+SimUsbStack::~SimUsbStack() = default;
+
+QString SimUsbStack::plug(std::shared_ptr<Fx2Chip> chip, const QString &path, uint8_t address) {
+    if (!chip)
+        return QString();
+    for (const Device &d : devices_) {
+        if (d.chip == chip)
+            return QString();
+    }
+    QString p = path;
+    if (p.isEmpty()) {
+        do {
+            p = QStringLiteral("sim-fx2-%1").arg(++plugCount_);
+        } while (device(p));
+    } else if (device(p)) {
+        return QString();
+    }
+    if (address == 0) {
+        // USB addresses run from 1 to 127; a new device gets the next free one.
+        auto used = [this](uint8_t a) {
+            return std::any_of(devices_.begin(), devices_.end(),
+                               [a](const Device &d) { return d.address == a; });
+        };
+        do {
+            lastAddress_ = uint8_t(lastAddress_ % 127 + 1);
+        } while (used(lastAddress_) && devices_.size() < 127);
+        address = lastAddress_;
+    }
+    chip->powerOn();
+    devices_.append(Device{p, std::move(chip), address});
+    notify(p, true);
+    return p;
+}
+
+std::shared_ptr<Fx2Chip> SimUsbStack::plugBenchAdapter(const QByteArray &firmware, QString *path) {
+    auto chip = std::make_shared<Fx2Chip>();
+    chip->bus().attach(std::make_shared<Eeprom24>());
+    chip->bus().attach(std::make_shared<TemperatureSensor>());
+    chip->setAdapterFirmware(firmware);
+    const QString p = plug(chip);
+    if (path)
+        *path = p;
+    return chip;
+}
+
+bool SimUsbStack::unplug(const QString &path) {
+    for (int i = 0; i < devices_.size(); ++i) {
+        if (devices_[i].path != path)
+            continue;
+        cancelPending(path, -1, UsbTransferStatus::NoDevice);
+        // Power is gone: the RAM and the running firmware with it.
+        devices_[i].chip->powerOn();
+        devices_.removeAt(i);
+        notify(path, false);
+        return true;
+    }
+    return false;
+}
+
+std::shared_ptr<Fx2Chip> SimUsbStack::chip(const QString &path) const {
+    for (const Device &d : devices_) {
+        if (d.path == path)
+            return d.chip;
+    }
+    return nullptr;
+}
+
+void SimUsbStack::injectFault(TransferKind kind, int nth, FaultAction action, int value) {
+    faults_.append(Fault{kind, std::max(1, nth), action, value});
+}
+
+void SimUsbStack::clearFaults() {
+    faults_.clear();
+}
+
+void SimUsbStack::advanceTime(int64_t ns) {
+    if (ns > 0)
+        nowNs_ += ns;
+}
+
+const SimUsbStack::Fault *SimUsbStack::takeFault(TransferKind kind) {
+    int fired = -1;
+    for (int i = 0; i < faults_.size(); ++i) {
+        Fault &f = faults_[i];
+        if (f.kind != kind)
+            continue;
+        --f.remaining;
+        if (f.remaining <= 0) {
+            if (fired < 0)
+                fired = i;
+            else
+                f.remaining = 1; // two faults on one transfer: the later one waits a turn
+        }
+    }
+    if (fired < 0)
+        return nullptr;
+    firedFault_ = faults_[fired];
+    faults_.removeAt(fired);
+    return &firedFault_;
+}
+
+SimUsbStack::Device *SimUsbStack::device(const QString &path) {
+    for (Device &d : devices_) {
+        if (d.path == path)
+            return &d;
+    }
+    return nullptr;
+}
+
+SimUsbStack::Device *SimUsbStack::deviceOf(SessionId session) {
+    const auto it = sessions_.find(session);
+    return it == sessions_.end() ? nullptr : device(it->second);
+}
+
+void SimUsbStack::syncBus(Fx2Chip &chip) {
+    chip.bus().advanceTo(nowNs_);
+}
+
+void SimUsbStack::settleBus(Fx2Chip &chip) {
+    nowNs_ = std::max(nowNs_, chip.bus().nowNs());
+}
+
+void SimUsbStack::notify(const QString &path, bool arrived) {
+    if (callDepth_ == 0) {
+        if (hotplug_)
+            hotplug_(path, arrived);
+        return;
+    }
+    // Unplugged from inside a call: the caller hears of it once it has returned.
+    QTimer::singleShot(0, &notifier_, [this, path, arrived] {
+        if (hotplug_)
+            hotplug_(path, arrived);
+    });
+}
+
+void SimUsbStack::cancelPending(const QString &path, SessionId session, UsbTransferStatus status) {
+    for (auto &entry : transfers_) {
+        Transfer &t = entry.second;
+        if (t.status != UsbTransferStatus::Pending)
+            continue;
+        if (t.path == path || (session >= 0 && t.session == session))
+            finish(t, status);
+    }
+}
+
+QVector<UsbDeviceInfo> SimUsbStack::devices() {
+    QVector<UsbDeviceInfo> list;
+    for (const Device &d : devices_) {
+        UsbDeviceInfo info;
+        info.path = d.path;
+        info.friendlyName = d.chip->productName();
+        info.deviceName = d.chip->manufacturerName() + QLatin1Char(' ') + d.chip->productName();
+        info.address = d.address;
+        info.vendorId = d.chip->vendorId();
+        info.productId = d.chip->productId();
+        list.append(info);
+    }
+    return list;
+}
+
+UsbStack::SessionId SimUsbStack::open(const QString &path, QString *error) {
+    if (!device(path)) {
+        if (error)
+            *error = QStringLiteral("No such device: %1").arg(path);
+        return -1;
+    }
+    const SessionId id = nextSession_++;
+    sessions_[id] = path;
+    return id;
+}
+
+void SimUsbStack::close(SessionId session) {
+    const auto it = sessions_.find(session);
+    if (it == sessions_.end())
+        return;
+    cancelPending(QString(), session, UsbTransferStatus::Cancelled);
+    sessions_.erase(it);
+}
+
+void SimUsbStack::logControl(const QString &path, const UsbSetupPacket &setup, const uint8_t *data,
+                             int bytes, UsbTransferStatus status, TransferKind kind) {
+    LogEntry e;
+    e.atNs = nowNs_;
+    e.path = path;
+    e.kind = kind;
+    e.setup = setup;
+    e.status = status;
+    if (data && bytes > 0)
+        e.data = QByteArray(reinterpret_cast<const char *>(data), bytes);
+    log_.append(e);
+}
+
+UsbTransferResult SimUsbStack::controlTransfer(SessionId session, const UsbSetupPacket &setup,
+                                               uint8_t *data, int timeoutMs) {
+    CallScope scope(*this);
+    UsbTransferResult r;
+    Device *dev = deviceOf(session);
+    if (!dev) {
+        r.status =
+            sessions_.count(session) ? UsbTransferStatus::NoDevice : UsbTransferStatus::Failed;
+        return r;
+    }
+    if (setup.wLength > 0 && !data)
+        return r;
+    const QString path = dev->path;
+    const bool in = setup.bmRequestType & 0x80;
+    const uint8_t *sent = in ? nullptr : data;
+    int shortAfter = -1;
+    int forced = -1;
+    if (const Fault *f = takeFault(TransferKind::Control)) {
+        switch (f->action) {
+        case FaultAction::Refuse:
+        case FaultAction::Fail:
+            logControl(path, setup, sent, setup.wLength, UsbTransferStatus::Failed,
+                       TransferKind::Control);
+            return r;
+        case FaultAction::TimeOut:
+            advanceTime(int64_t(std::max(timeoutMs, 0)) * NsPerMs);
+            r.status = UsbTransferStatus::Cancelled;
+            logControl(path, setup, sent, setup.wLength, r.status, TransferKind::Control);
+            return r;
+        case FaultAction::Unplug:
+            unplug(path);
+            r.status = UsbTransferStatus::NoDevice;
+            logControl(path, setup, sent, setup.wLength, r.status, TransferKind::Control);
+            return r;
+        case FaultAction::ShortReply:
+            shortAfter = std::max(0, f->value);
+            break;
+        case FaultAction::ForceStatus:
+            forced = f->value & 0xFF;
+            break;
+        }
+    }
+    Fx2Chip &chip = *dev->chip;
+    syncBus(chip);
+    r = chip.control(setup, data);
+    settleBus(chip);
+    if (r.status == UsbTransferStatus::Completed && in) {
+        if (shortAfter >= 0)
+            r.bytes = std::min(r.bytes, shortAfter);
+        if (forced >= 0 && r.bytes > 0)
+            data[r.bytes - 1] = uint8_t(forced);
+    }
+    if (r.status == UsbTransferStatus::Completed && (setup.bmRequestType & 0x60) == 0 &&
+        setup.bRequest == SetInterface)
+        cancelPending(path, -1, UsbTransferStatus::Cancelled);
+    logControl(path, setup, in ? data : sent, in ? r.bytes : setup.wLength, r.status,
+               TransferKind::Control);
+    return r;
+}
+
+UsbStack::TransferId SimUsbStack::submit(SessionId session, uint8_t endpointAddress,
+                                         uint8_t *buffer, int length) {
+    CallScope scope(*this);
+    Device *dev = deviceOf(session);
+    if (!dev || length < 0 || (!buffer && length > 0))
+        return 0;
+    // Only bulk and interrupt endpoints of the current alternate setting
+    // carry transfers here; a zero-bandwidth endpoint cannot.
+    const Fx2Chip::Endpoint ep = dev->chip->endpoint(endpointAddress);
+    if (ep.maxPacket == 0 || ep.type == Fx2Chip::Isochronous)
+        return 0;
+    const bool in = endpointAddress & 0x80;
+    const TransferKind kind = in ? TransferKind::BulkIn : TransferKind::BulkOut;
+    const Fault *fault = takeFault(kind);
+    if (fault && fault->action == FaultAction::Refuse)
+        return 0;
+
+    Transfer t;
+    t.id = nextTransfer_++;
+    t.session = session;
+    t.path = dev->path;
+    t.chip = dev->chip;
+    t.endpoint = endpointAddress;
+    t.buffer = buffer;
+    t.length = length;
+    Transfer &stored = transfers_.emplace(t.id, t).first->second;
+    if (fault) {
+        switch (fault->action) {
+        case FaultAction::Refuse:
+            break;
+        case FaultAction::Fail:
+            finish(stored, UsbTransferStatus::Failed);
+            return stored.id;
+        case FaultAction::TimeOut:
+            stored.stuck = true;
+            break;
+        case FaultAction::ShortReply:
+            stored.shortAfter = in ? std::max(0, fault->value) : -1;
+            break;
+        case FaultAction::ForceStatus:
+            stored.forcedLast = in ? fault->value & 0xFF : -1;
+            break;
+        case FaultAction::Unplug: {
+            const QString path = stored.path;
+            unplug(path);
+            return stored.id;
+        }
+        }
+    }
+    const TransferId id = stored.id;
+    pump();
+    return id;
+}
+
+void SimUsbStack::pump() {
+    bool changed = true;
+    while (changed) {
+        changed = false;
+        for (auto &entry : transfers_) {
+            Transfer &t = entry.second;
+            if (t.status != UsbTransferStatus::Pending)
+                continue;
+            progress(t);
+            changed = changed || t.status != UsbTransferStatus::Pending;
+        }
+    }
+}
+
+// OUT data goes to the chip packet by packet as soon as its firmware takes
+// it; an IN transfer collects packets until it is full or a short packet ends
+// it, as on the wire. The adapter sends no zero-length packet after a full
+// last packet, so a reply of a multiple of 512 bytes needs the exact length.
+void SimUsbStack::progress(Transfer &t) {
+    if (t.stuck)
+        return;
+    Fx2Chip &chip = *t.chip;
+    const Fx2Chip::Endpoint ep = chip.endpoint(t.endpoint);
+    if (ep.maxPacket == 0)
+        return;
+    if (!(t.endpoint & 0x80)) {
+        if (!chip.acceptsOut(t.endpoint))
+            return;
+        syncBus(chip);
+        int pos = 0;
+        do {
+            const int n = std::min(ep.maxPacket, t.length - pos);
+            chip.receiveOut(t.endpoint,
+                            QByteArray(reinterpret_cast<const char *>(t.buffer) + pos, n));
+            pos += n;
+        } while (pos < t.length);
+        settleBus(chip);
+        t.bytes = t.length;
+        finish(t, UsbTransferStatus::Completed);
+        return;
+    }
+    while (chip.hasIn(t.endpoint)) {
+        const QByteArray packet = chip.takeIn(t.endpoint);
+        if (packet.size() > t.length - t.bytes) {
+            finish(t, UsbTransferStatus::Failed); // babble: more than the buffer holds
+            return;
+        }
+        std::copy(packet.constBegin(), packet.constEnd(), t.buffer + t.bytes);
+        t.bytes += packet.size();
+        if (t.shortAfter >= 0 && t.bytes >= t.shortAfter) {
+            t.bytes = t.shortAfter;
+            while (chip.hasIn(t.endpoint))
+                chip.takeIn(t.endpoint);
+            finish(t, UsbTransferStatus::Completed);
+            return;
+        }
+        if (t.bytes == t.length || packet.size() < ep.maxPacket) {
+            finish(t, UsbTransferStatus::Completed);
+            return;
+        }
+    }
+}
+
+void SimUsbStack::finish(Transfer &t, UsbTransferStatus status) {
+    t.status = status;
+    const bool in = t.endpoint & 0x80;
+    if (in && status == UsbTransferStatus::Completed && t.forcedLast >= 0 && t.bytes > 0)
+        t.buffer[t.bytes - 1] = uint8_t(t.forcedLast);
+    LogEntry e;
+    e.atNs = nowNs_;
+    e.path = t.path;
+    e.kind = in ? TransferKind::BulkIn : TransferKind::BulkOut;
+    e.endpoint = t.endpoint;
+    e.status = status;
+    const int bytes = in ? t.bytes : t.length;
+    if (bytes > 0)
+        e.data = QByteArray(reinterpret_cast<const char *>(t.buffer), bytes);
+    log_.append(e);
+}
+
+bool SimUsbStack::wait(TransferId transfer, int timeoutMs) {
+    CallScope scope(*this);
+    const auto it = transfers_.find(transfer);
+    if (it == transfers_.end())
+        return false;
+    pump();
+    if (it->second.status != UsbTransferStatus::Pending)
+        return true;
+    // Nothing else happens while the host waits: the wait runs out at once.
+    advanceTime(int64_t(std::max(timeoutMs, 0)) * NsPerMs);
+    pump();
+    return it->second.status != UsbTransferStatus::Pending;
+}
+
+UsbTransferResult SimUsbStack::result(TransferId transfer) {
+    UsbTransferResult r;
+    const auto it = transfers_.find(transfer);
+    if (it == transfers_.end())
+        return r;
+    r.status = it->second.status;
+    r.bytes = it->second.bytes;
+    return r;
+}
+
+void SimUsbStack::cancel(TransferId transfer) {
+    CallScope scope(*this);
+    const auto it = transfers_.find(transfer);
+    if (it != transfers_.end() && it->second.status == UsbTransferStatus::Pending)
+        finish(it->second, UsbTransferStatus::Cancelled);
+}
+
+void SimUsbStack::release(TransferId transfer) {
+    cancel(transfer);
+    transfers_.erase(transfer);
+}
+
+int SimUsbStack::altSetting(SessionId session) {
+    CallScope scope(*this);
+    Device *dev = deviceOf(session);
+    if (!dev)
+        return -1;
+    const QString path = dev->path;
+    const UsbSetupPacket setup{0x81, GetInterface, 0, 0, 1};
+    if (const Fault *f = takeFault(TransferKind::AltSettingQuery)) {
+        if (f->action == FaultAction::Unplug)
+            unplug(path);
+        logControl(path, setup, nullptr, 0, UsbTransferStatus::Failed,
+                   TransferKind::AltSettingQuery);
+        return -1;
+    }
+    const uint8_t alt = uint8_t(dev->chip->altSetting());
+    logControl(path, setup, &alt, 1, UsbTransferStatus::Completed, TransferKind::AltSettingQuery);
+    return alt;
+}
+
+bool SimUsbStack::setAltSetting(SessionId session, int alternateSetting) {
+    CallScope scope(*this);
+    Device *dev = deviceOf(session);
+    if (!dev)
+        return false;
+    const QString path = dev->path;
+    const UsbSetupPacket setup{0x01, SetInterface, uint16_t(alternateSetting), 0, 0};
+    if (const Fault *f = takeFault(TransferKind::AltSettingSelect)) {
+        if (f->action == FaultAction::Unplug)
+            unplug(path);
+        logControl(path, setup, nullptr, 0, UsbTransferStatus::Failed,
+                   TransferKind::AltSettingSelect);
+        return false;
+    }
+    const bool ok = dev->chip->setAltSetting(alternateSetting);
+    // SET_INTERFACE resets the interface's endpoints: what was queued on them
+    // is gone.
+    if (ok)
+        cancelPending(path, -1, UsbTransferStatus::Cancelled);
+    logControl(path, setup, nullptr, 0,
+               ok ? UsbTransferStatus::Completed : UsbTransferStatus::Stalled,
+               TransferKind::AltSettingSelect);
+    return ok;
+}
+
+int SimUsbStack::speed(SessionId session) {
+    Device *dev = deviceOf(session);
+    if (!dev)
+        return 0;
+    return dev->chip->highSpeed() ? 2 : 1;
+}
+
+void SimUsbStack::setHotplugHandler(HotplugHandler handler) {
+    hotplug_ = std::move(handler);
+}
