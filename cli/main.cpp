@@ -1,22 +1,22 @@
+#include "AdapterSession.h"
 #include "Brantle2.h"
+#include "CCyDriverDevice.h"
+#include "GenericUsbDriver.h"
 #include "ScriptErrorReport.h"
+#include "SimUsbStack.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTextStream>
+#include <QThread>
 
-#include <cstdio>
+#include <memory>
 
 namespace {
 
-enum ExitStatus {
-    ExitOk = 0,
-    ExitNoAck = 1,
-    ExitParseError = 2,
-    ExitDeviceError = 3,
-    ExitUsage = 64
-};
+enum ExitStatus { ExitOk = 0, ExitNoAck = 1, ExitParseError = 2, ExitDeviceError = 3, ExitUsage = 64 };
 
 void printErr(const QString &text) {
     QTextStream(stderr) << text;
@@ -50,6 +50,53 @@ QString hexLine(const QByteArray &bytes) {
     return line;
 }
 
+QByteArray firmwareImage() {
+    QFile file(QString::fromLatin1(AdapterSession::firmwareResource));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The adapters the tool talks to: the simulated bench adapter with --sim,
+// otherwise the machine's own (none yet: real adapters arrive with the
+// libusb port).
+struct Adapters {
+    explicit Adapters(bool simulated) {
+        if (simulated)
+            stack.plugBenchAdapter(firmwareImage());
+    }
+    SimUsbStack stack;
+    GenericUsbDriver driver{stack};
+};
+
+// One send as the window makes it: compile, transact, render. Prints the
+// result text and the outcome.
+int send(AdapterSession &session, const QString &fileName, const QString &script, int clock) {
+    QString text = script;
+    Brantle2 converter;
+    converter.clock = clock;
+    QByteArray stream;
+    try {
+        converter.convert(text, Brantle2::Compile, stream);
+        const bool acknowledged = session.transact(stream);
+        converter.convert(text, Brantle2::Render, stream);
+        QTextStream out(stdout);
+        out << text;
+        if (!text.endsWith(u'\n'))
+            out << '\n';
+        out.flush();
+        printErr(acknowledged ? QStringLiteral("OK.\n") : QStringLiteral("NoAck\n"));
+        return acknowledged ? ExitOk : ExitNoAck;
+    } catch (const ScriptParseError &e) {
+        printErr(scriptErrorReport(fileName, script, e.index, e.length, e.message));
+        return ExitParseError;
+    } catch (const QString &e) {
+        printErr(e + u'\n');
+        return e.startsWith(QLatin1String("Unexpected Error: ")) ? ExitParseError : ExitDeviceError;
+    } catch (const char *e) {
+        printErr(QString::fromLatin1(e) + u'\n');
+        return ExitDeviceError;
+    }
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -59,7 +106,8 @@ int main(int argc, char *argv[]) {
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Compiles an I2C script and runs it on a bus adapter."));
+        QStringLiteral("Compiles an I2C script and runs it on a bus adapter.\n"
+                       "Exit status: 0 OK, 1 NoAck, 2 script error, 3 device error."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption dryRun(QStringLiteral("dry-run"),
@@ -67,28 +115,65 @@ int main(int argc, char *argv[]) {
     const QCommandLineOption clock(QStringLiteral("clock"),
                                    QStringLiteral("Bus clock in kHz: 100 or 400 (default)."),
                                    QStringLiteral("kHz"), QStringLiteral("400"));
-    parser.addOption(dryRun);
-    parser.addOption(clock);
+    const QCommandLineOption sim(QStringLiteral("sim"),
+                                 QStringLiteral("Use the simulated adapter (EEPROM at 0x51, "
+                                                "temperature sensor at 0x48)."));
+    const QCommandLineOption list(QStringLiteral("list"), QStringLiteral("List the adapters."));
+    const QCommandLineOption deviceOption(QStringLiteral("device"),
+                                          QStringLiteral("Adapter to use, from 0 (default)."),
+                                          QStringLiteral("N"), QStringLiteral("0"));
+    const QCommandLineOption repeat(QStringLiteral("repeat"),
+                                    QStringLiteral("Send N times, like the window's Auto."),
+                                    QStringLiteral("N"), QStringLiteral("1"));
+    const QCommandLineOption interval(QStringLiteral("interval"),
+                                      QStringLiteral("Milliseconds between repeated sends (500)."),
+                                      QStringLiteral("MS"), QStringLiteral("500"));
+    parser.addOptions({dryRun, clock, sim, list, deviceOption, repeat, interval});
     parser.addPositionalArgument(QStringLiteral("SCRIPT"),
                                  QStringLiteral("Script file; standard input when missing or -."),
                                  QStringLiteral("[SCRIPT]"));
     parser.process(app);
 
+    auto number = [&](const QCommandLineOption &option, int minimum, int *value) {
+        bool ok = false;
+        *value = parser.value(option).toInt(&ok);
+        if (ok && *value >= minimum)
+            return true;
+        printErr(QStringLiteral("brantle-cli: --%1 needs a number of at least %2, not %3\n")
+                     .arg(option.names().first())
+                     .arg(minimum)
+                     .arg(parser.value(option)));
+        return false;
+    };
+    int deviceNumber = 0;
+    int repeatCount = 1;
+    int intervalMs = 500;
+    if (!number(deviceOption, 0, &deviceNumber) || !number(repeat, 1, &repeatCount) ||
+        !number(interval, 0, &intervalMs))
+        return ExitUsage;
     const QString clockValue = parser.value(clock);
     if (clockValue != QLatin1String("100") && clockValue != QLatin1String("400")) {
-        printErr(
-            QStringLiteral("brantle-cli: --clock must be 100 or 400, not %1\n").arg(clockValue));
+        printErr(QStringLiteral("brantle-cli: --clock must be 100 or 400, not %1\n").arg(clockValue));
         return ExitUsage;
     }
+    const int clockIndex = clockValue == QLatin1String("100") ? 0 : 1;
     const QStringList positional = parser.positionalArguments();
     if (positional.size() > 1) {
         printErr(QStringLiteral("brantle-cli: one script at a time\n"));
         return ExitUsage;
     }
-    if (!parser.isSet(dryRun)) {
-        printErr(
-            QStringLiteral("brantle-cli: this build cannot reach an adapter yet; use --dry-run\n"));
-        return ExitDeviceError;
+
+    Adapters adapters(parser.isSet(sim));
+    if (parser.isSet(list)) {
+        AdapterSession session(adapters.driver);
+        CCyDriverDevice &device = session.device();
+        QTextStream out(stdout);
+        for (int i = 0; i < device.deviceCount(); ++i) {
+            device.close();
+            device.open(uint8_t(i));
+            out << device.friendlyName() << " - [" << device.address() << "]\n";
+        }
+        return ExitOk;
     }
 
     const QString fileName = positional.isEmpty() ? QStringLiteral("-") : positional.first();
@@ -99,18 +184,46 @@ int main(int argc, char *argv[]) {
         return ExitUsage;
     }
 
-    Brantle2 converter;
-    converter.clock = clockValue == QLatin1String("100") ? 0 : 1;
-    QByteArray stream;
-    try {
-        converter.convert(text, Brantle2::Compile, stream);
-    } catch (const ScriptParseError &e) {
-        printErr(scriptErrorReport(fileName, text, e.index, e.length, e.message));
-        return ExitParseError;
-    } catch (const QString &e) {
-        printErr(e + u'\n');
-        return ExitParseError;
+    if (parser.isSet(dryRun)) {
+        Brantle2 converter;
+        converter.clock = clockIndex;
+        QByteArray stream;
+        QString copy = text;
+        try {
+            converter.convert(copy, Brantle2::Compile, stream);
+        } catch (const ScriptParseError &e) {
+            printErr(scriptErrorReport(fileName, text, e.index, e.length, e.message));
+            return ExitParseError;
+        } catch (const QString &e) {
+            printErr(e + u'\n');
+            return ExitParseError;
+        }
+        QTextStream(stdout) << hexLine(stream) << '\n';
+        return ExitOk;
     }
-    QTextStream(stdout) << hexLine(stream) << '\n';
-    return ExitOk;
+
+    AdapterSession session(adapters.driver);
+    CCyDriverDevice &device = session.device();
+    if (deviceNumber != 0) {
+        if (deviceNumber >= device.deviceCount()) {
+            printErr(QCoreApplication::translate("Brantle", "Error: Device not found.") + u'\n');
+            return ExitDeviceError;
+        }
+        device.close();
+        device.open(uint8_t(deviceNumber));
+    }
+
+    int status = ExitOk;
+    QElapsedTimer clockSinceStart;
+    clockSinceStart.start();
+    for (int i = 0; i < repeatCount; ++i) {
+        if (i > 0) {
+            const qint64 due = qint64(i) * intervalMs;
+            const qint64 wait = due - clockSinceStart.elapsed();
+            if (wait > 0)
+                QThread::msleep(quint64(wait));
+        }
+        status = send(session, fileName, text, clockIndex);
+    }
+    return status;
 }

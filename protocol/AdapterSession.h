@@ -1,0 +1,46 @@
+#ifndef BRANTLE_ADAPTERSESSION_H
+#define BRANTLE_ADAPTERSESSION_H
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QString>
+
+#include <memory>
+
+class CCyDriverDevice;
+class DriverPort;
+
+// The host side of the exchange with the adapter firmware: the one device
+// object, the firmware download and the transaction. The main window and the
+// command-line tool each hold one. Failures are thrown as translated QString
+// texts beginning with "Error: " (context "Brantle").
+class AdapterSession {
+    // The texts are the main window's: they are shown in its status bar.
+    Q_DECLARE_TR_FUNCTIONS(Brantle)
+
+public:
+    static const char *const firmwareResource;
+
+    // Creates the device object on `port` and opens adapter 0 if there is one.
+    explicit AdapterSession(DriverPort &port, QString firmwarePath = QString::fromLatin1(firmwareResource));
+    ~AdapterSession();
+    AdapterSession(const AdapterSession &) = delete;
+    AdapterSession &operator=(const AdapterSession &) = delete;
+
+    CCyDriverDevice &device() { return *m_device; }
+
+    // Runs the command stream on the adapter and merges the bytes read into
+    // it. True when every byte was acknowledged, false on NoAck.
+    bool transact(QByteArray &stream);
+    // Makes sure the adapter runs our firmware: 0 when it already did, 1
+    // after a download.
+    int ensureFirmware();
+
+private:
+    bool controlTransfer(int direction, int request, int value, unsigned char *data, int &length);
+
+    std::unique_ptr<CCyDriverDevice> m_device;
+    QString m_firmwarePath;
+};
+
+#endif
