@@ -76,6 +76,9 @@ private slots:
         QTest::newRow("extended block running past the end")
             << hex("00 01 00 13 A2 00 14 00 30 03 03") << 2 << "00 00"
             << "S A2+ P";
+        QTest::newRow("extended command without its length byte")
+            << hex("00 01 00 13 A0 00 14 00 30") << 1 << "40"
+            << "S A0- P";
         QTest::newRow("wait among read bytes")
             << hex("00 01 00 13 A3 FF 00 30 04 01 FA 00 FF 00 14") << 3 << "00 01 00"
             << "S A3+ r00+ r01- P";
