@@ -196,7 +196,7 @@ void ReferenceCore::interpret(int length) {
             break;
         case CmdWait: {
             if (i >= length)
-                return;
+                break; // no length byte: nothing left to run
             // A block shorter than its length byte says, or running past the
             // stream, is not carried out; a length of 0 still moves past itself.
             const int n = buffer_[i];

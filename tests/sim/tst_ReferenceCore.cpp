@@ -76,6 +76,9 @@ private slots:
         QTest::newRow("extended block running past the end")
             << hex("00 01 00 13 A2 00 14 00 30 03 03") << 2 << "00 00"
             << "S A2+ P";
+        QTest::newRow("extended command without its length byte")
+            << hex("00 01 00 13 A0 00 14 00 30") << 1 << "40"
+            << "S A0- P";
         QTest::newRow("wait among read bytes")
             << hex("00 01 00 13 A3 FF 00 30 04 01 FA 00 FF 00 14") << 3 << "00 01 00"
             << "S A3+ r00+ r01- P";
@@ -261,6 +264,52 @@ private slots:
         expected[refused ? replyCount - 1 : 0] = char(refused ? 0x80 : 0x00);
         QCOMPARE(reply, expected);
         // The whole transaction was taken off EP4: the next one is understood.
+        QCOMPARE(hexText(core->exchange(hex(WorkedStream), 3)), QString("00 01 00"));
+    }
+
+    void resultsPastTheBufferAreDropped() {
+        // R claims one byte but the stream reads far more than the space left
+        // behind it; the reply is still R bytes and nothing is written past
+        // the buffer (the sanitizer build checks the latter).
+        const int reads = 9000;
+        const QByteArray stream =
+            hex("00 01 00 13 A3") + QByteArray(reads, char(0xFF)) + hex("00 14");
+        const QByteArray reply = core->exchange(stream, 1);
+        QCOMPARE(hexText(reply), QString("00"));
+        QCOMPARE(hexText(core->exchange(hex(WorkedStream), 3)), QString("00 01 00"));
+    }
+
+    void randomTransactionsKeepTheReplyShape() {
+        // Arbitrary bytes, escapes and extended blocks, in random packet
+        // sizes: every transaction is answered with exactly R bytes and the
+        // core stays in step with the framing.
+        QRandomGenerator rng(20261207);
+        for (int round = 0; round < 300; ++round) {
+            QByteArray stream;
+            const int length = rng.bounded(200);
+            static const char pieces[][3] = {{0, 0x13, 0}, {0, 0x14, 0}, {0, 0x30, 0},
+                                             {0, 0x01, 0}, {0, 0x11, 0}, {0, 0x12, 0}};
+            while (stream.size() < length) {
+                if (rng.bounded(3) == 0)
+                    stream.append(pieces[rng.bounded(6)], 2);
+                else
+                    stream.append(char(rng.bounded(256)));
+            }
+            const int replyCount = rng.bounded(40);
+            const QByteArray framed = ReferenceCore::frame(stream, replyCount);
+            int pos = 0;
+            while (pos < framed.size()) {
+                const int n = 1 + rng.bounded(80);
+                core->receiveOut(ReferenceCore::TransactionEndpoint, framed.mid(pos, n));
+                pos += n;
+            }
+            QByteArray reply;
+            while (core->hasIn(ReferenceCore::ReplyEndpoint))
+                reply += core->takeIn(ReferenceCore::ReplyEndpoint);
+            QCOMPARE(reply.size(), replyCount);
+            bus->releaseScl();
+        }
+        bus->elapse(10000000); // let any write cycle finish
         QCOMPARE(hexText(core->exchange(hex(WorkedStream), 3)), QString("00 01 00"));
     }
 
