@@ -16,7 +16,13 @@
 
 namespace {
 
-enum ExitStatus { ExitOk = 0, ExitNoAck = 1, ExitParseError = 2, ExitDeviceError = 3, ExitUsage = 64 };
+enum ExitStatus {
+    ExitOk = 0,
+    ExitNoAck = 1,
+    ExitParseError = 2,
+    ExitDeviceError = 3,
+    ExitUsage = 64
+};
 
 void printErr(const QString &text) {
     QTextStream(stderr) << text;
@@ -153,7 +159,8 @@ int main(int argc, char *argv[]) {
         return ExitUsage;
     const QString clockValue = parser.value(clock);
     if (clockValue != QLatin1String("100") && clockValue != QLatin1String("400")) {
-        printErr(QStringLiteral("brantle-cli: --clock must be 100 or 400, not %1\n").arg(clockValue));
+        printErr(
+            QStringLiteral("brantle-cli: --clock must be 100 or 400, not %1\n").arg(clockValue));
         return ExitUsage;
     }
     const int clockIndex = clockValue == QLatin1String("100") ? 0 : 1;

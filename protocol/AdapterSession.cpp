@@ -49,10 +49,10 @@ bool AdapterSession::transact(QByteArray &stream) {
 
     const int sent = int(stream.size()) + WIRE_HEADER_SIZE;
     const int expected = readCount + 1;
-    unsigned char header[WIRE_HEADER_SIZE] = {
-        static_cast<unsigned char>(sent & 0xFF), static_cast<unsigned char>((sent >> 8) & 0xFF),
-        static_cast<unsigned char>(expected & 0xFF),
-        static_cast<unsigned char>((expected >> 8) & 0xFF)};
+    unsigned char header[WIRE_HEADER_SIZE] = {static_cast<unsigned char>(sent & 0xFF),
+                                              static_cast<unsigned char>((sent >> 8) & 0xFF),
+                                              static_cast<unsigned char>(expected & 0xFF),
+                                              static_cast<unsigned char>((expected >> 8) & 0xFF)};
     int length = WIRE_HEADER_SIZE;
     if (!out->transfer(header, length))
         throw tr("Error: Fain to send 4byte data of in-out number of byte to USB device.");

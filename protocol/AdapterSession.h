@@ -22,7 +22,8 @@ public:
     static const char *const firmwareResource;
 
     // Creates the device object on `port` and opens adapter 0 if there is one.
-    explicit AdapterSession(DriverPort &port, QString firmwarePath = QString::fromLatin1(firmwareResource));
+    explicit AdapterSession(DriverPort &port,
+                            QString firmwarePath = QString::fromLatin1(firmwareResource));
     ~AdapterSession();
     AdapterSession(const AdapterSession &) = delete;
     AdapterSession &operator=(const AdapterSession &) = delete;

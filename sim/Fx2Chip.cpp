@@ -307,12 +307,12 @@ QByteArray Fx2Chip::configurationDescriptor(bool otherSpeed) const {
         body.append(char(4)); // interface
         body.append(char(0));
         body.append(char(alt));
-        body.append(char(EndpointCount));
+        body.append(char(describedEndpoints_));
         body.append(char(0xFF));
         body.append(char(0xFF));
         body.append(char(0xFF));
         body.append(char(0));
-        for (int i = 0; i < EndpointCount; ++i) {
+        for (int i = 0; i < describedEndpoints_; ++i) {
             const EndpointShape &shape = AltTable[alt][i];
             body.append(char(7));
             body.append(char(5)); // endpoint

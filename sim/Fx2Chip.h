@@ -54,6 +54,11 @@ public:
     void setHighSpeed(bool highSpeed) { highSpeed_ = highSpeed; }
     bool highSpeed() const { return highSpeed_; }
     void setProductName(const QString &name) { productName_ = name; }
+    // Describe only the first `count` endpoints of each alternate setting, as
+    // a board with a cut-down descriptor set would.
+    void setDescribedEndpointCount(int count) {
+        describedEndpoints_ = qBound(0, count, int(EndpointCount));
+    }
     QString productName() const { return productName_; }
     QString manufacturerName() const { return manufacturerName_; }
     uint16_t vendorId() const { return DefaultVendorId; }
@@ -106,6 +111,7 @@ private:
     bool running_ = false;
     int altSetting_ = 0;
     int configuration_ = 1;
+    int describedEndpoints_ = EndpointCount;
     QString productName_;
     QString manufacturerName_;
 };

@@ -264,7 +264,11 @@ UsbTransferResult SimUsbStack::controlTransfer(SessionId session, const UsbSetup
     }
     Fx2Chip &chip = *dev->chip;
     syncBus(chip);
-    r = chip.control(setup, data);
+    // A short OUT: the device takes only the first bytes of the data stage.
+    UsbSetupPacket delivered = setup;
+    if (!in && shortAfter >= 0)
+        delivered.wLength = uint16_t(std::min<int>(setup.wLength, shortAfter));
+    r = chip.control(delivered, data);
     settleBus(chip);
     if (r.status == UsbTransferStatus::Completed && in) {
         if (shortAfter >= 0)
@@ -275,7 +279,7 @@ UsbTransferResult SimUsbStack::controlTransfer(SessionId session, const UsbSetup
     if (r.status == UsbTransferStatus::Completed && (setup.bmRequestType & 0x60) == 0 &&
         setup.bRequest == SetInterface)
         cancelPending(path, -1, UsbTransferStatus::Cancelled);
-    logControl(path, setup, in ? data : sent, in ? r.bytes : setup.wLength, r.status,
+    logControl(path, setup, in ? data : sent, in ? r.bytes : delivered.wLength, r.status,
                TransferKind::Control);
     return r;
 }

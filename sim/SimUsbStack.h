@@ -35,7 +35,8 @@ public:
         Refuse,      // a bulk transfer cannot be started (submit returns 0)
         Fail,        // finishes as Failed; nothing reaches the device
         TimeOut,     // never finishes: a wait runs into its time-out
-        ShortReply,  // an IN transfer finishes after `value` bytes; the rest is lost
+        ShortReply,  // finishes after `value` bytes; the rest is lost (a control OUT
+                     // delivers only those bytes)
         ForceStatus, // the last byte received is replaced by `value`
         Unplug       // the device is unplugged while the transfer runs
     };

@@ -1,0 +1,385 @@
+#include "AdapterSession.h"
+#include "Brantle2.h"
+#include "CCyDriverDevice.h"
+#include "GenericUsbDriver.h"
+#include "SimUsbStack.h"
+
+#include <QTemporaryFile>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+using Kind = SimUsbStack::TransferKind;
+using Action = SimUsbStack::FaultAction;
+
+const int64_t NsPerSecond = 1000000000;
+
+QByteArray hex(const char *text) {
+    return QByteArray::fromHex(QByteArray(text));
+}
+
+QByteArray firmware() {
+    QFile file(QString::fromLatin1(AdapterSession::firmwareResource));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray compile(const QString &script, int clock = 1) {
+    Brantle2 converter;
+    converter.clock = clock;
+    QString text = script;
+    QByteArray stream;
+    converter.convert(text, Brantle2::Compile, stream);
+    return stream;
+}
+
+// A simulated bench adapter behind the generic driver, with the session the
+// window and the command-line tool use.
+struct Bench {
+    explicit Bench(bool plugged = true, const QString &imagePath =
+                                            QString::fromLatin1(AdapterSession::firmwareResource)) {
+        if (plugged)
+            chip = stack.plugBenchAdapter(firmware(), &path);
+        session = std::make_unique<AdapterSession>(driver, imagePath);
+        stack.clearLog();
+    }
+    // Downloads the firmware through the session, then forgets the traffic.
+    void download() {
+        QCOMPARE(session->ensureFirmware(), 1);
+        stack.clearLog();
+    }
+    QList<SimUsbStack::LogEntry> entries(Kind kind) const {
+        QList<SimUsbStack::LogEntry> found;
+        for (const auto &e : stack.log())
+            if (e.kind == kind)
+                found << e;
+        return found;
+    }
+    // The control traffic as "REQUEST@VALUE:LENGTH" items, to compare whole
+    // request sequences at a glance.
+    QStringList controlTrace() const {
+        QStringList trace;
+        for (const auto &e : stack.log()) {
+            if (e.kind == Kind::Control)
+                trace << QStringLiteral("%1@%2:%3")
+                             .arg(e.setup.bRequest, 2, 16, QLatin1Char('0'))
+                             .arg(e.setup.wValue, 4, 16, QLatin1Char('0'))
+                             .arg(e.data.size());
+            else if (e.kind == Kind::AltSettingSelect)
+                trace << QStringLiteral("alt=%1").arg(e.setup.wValue);
+        }
+        return trace;
+    }
+
+    SimUsbStack stack;
+    GenericUsbDriver driver{stack};
+    std::shared_ptr<Fx2Chip> chip;
+    QString path;
+    std::unique_ptr<AdapterSession> session;
+};
+
+QString thrown(const std::function<void()> &f) {
+    try {
+        f();
+    } catch (const QString &e) {
+        return e;
+    }
+    return QString();
+}
+
+const QStringList fullDownload = {"a0@e600:1",    "a0@0000:4096", "a0@1000:4096", "a0@2000:4096",
+                                  "a0@3000:4096", "a0@e600:1",    "alt=1"};
+
+} // namespace
+
+class TestAdapterSession : public QObject {
+    Q_OBJECT
+private slots:
+    void transaction_data();
+    void transaction();
+    void firmwareDecisions_data();
+    void firmwareDecisions();
+    void downloadWritesTheImageInFourChunks();
+    void shortChunkResumesAtTheFirstUnsentByte();
+    void chunkThatMovesNothingFails();
+    void emptyImageStillResetsAndSwitches();
+    void noAdapter();
+    void everyFailingTransferHasItsText_data();
+    void everyFailingTransferHasItsText();
+    void oversizeIsRefusedBeforeAnyTraffic_data();
+    void oversizeIsRefusedBeforeAnyTraffic();
+    void settingWithoutTheEndpoints();
+};
+
+void TestAdapterSession::transaction_data() {
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<int>("forcedStatus"); // -1: as the adapter answers
+    QTest::addColumn<int>("shortReply");   // -1: whole reply
+    QTest::addColumn<QByteArray>("header");
+    QTest::addColumn<QString>("outcome"); // "true", "false" or the error text
+    QTest::addColumn<QByteArray>("stream");
+
+    const QByteArray worked = hex("0001 0011 0013 A2 0000 0000 0013 A3 FFFF 0014");
+    const QByteArray merged = hex("0001 0011 0013 A2 0000 0000 0013 A3 0001 0014");
+    const QString script = QStringLiteral("A2 00 00 , A3\nFF FF ;");
+    QTest::newRow("read two EEPROM bytes")
+        << script << -1 << -1 << hex("16000300") << "true" << merged;
+    QTest::newRow("status 0x3F: low bits mean nothing")
+        << script << 0x3F << -1 << hex("16000300") << "true" << merged;
+    QTest::newRow("status 0x40: NoAck, bytes still merged")
+        << script << 0x40 << -1 << hex("16000300") << "false" << merged;
+    QTest::newRow("status 0x80: firmware error, nothing merged")
+        << script << 0x80 << -1 << hex("16000300")
+        << "Error: Error has occured in firmware in USB device" << worked;
+    QTest::newRow("status 0xC0") << script << 0xC0 << -1 << hex("16000300")
+                                 << "Error: Error has occured in firmware in USB device" << worked;
+    QTest::newRow("short reply")
+        << script << -1 << 2 << hex("16000300")
+        << "Error: Fail to receive 3 byte data from USB device.(only 2 byte)" << worked;
+    QTest::newRow("no reads: the status byte alone")
+        << "A2 00 00 ;" << -1 << -1 << hex("11000100") << "true"
+        << hex("0001 0012 0013 A2 0000 0000 0014");
+    QTest::newRow("absent address") << "A0 00 , A1 FF ;" << -1 << -1 << hex("13000200") << "false"
+                                    << hex("0001 0012 0013 A0 0000 0013 A1 FF 0014");
+}
+
+void TestAdapterSession::transaction() {
+    QFETCH(QString, script);
+    QFETCH(int, forcedStatus);
+    QFETCH(int, shortReply);
+    QFETCH(QByteArray, header);
+    QFETCH(QString, outcome);
+    QFETCH(QByteArray, stream);
+
+    Bench bench;
+    bench.download();
+    // The worked example runs at 100 kHz, the others at the default 400 kHz.
+    QByteArray command = compile(script, script.contains(QLatin1String("A3")) ? 0 : 1);
+    const QByteArray sent = command;
+    if (forcedStatus >= 0)
+        bench.stack.injectFault(Kind::BulkIn, 1, Action::ForceStatus, forcedStatus);
+    if (shortReply >= 0)
+        bench.stack.injectFault(Kind::BulkIn, 1, Action::ShortReply, shortReply);
+
+    QString result;
+    try {
+        result =
+            bench.session->transact(command) ? QStringLiteral("true") : QStringLiteral("false");
+    } catch (const QString &e) {
+        result = e;
+    }
+    QCOMPARE(result, outcome);
+    QCOMPARE(command.toHex(' '), stream.toHex(' '));
+
+    const auto out = bench.entries(Kind::BulkOut);
+    QCOMPARE(out.size(), 2);
+    QCOMPARE(out[0].data.toHex(' '), header.toHex(' '));
+    QCOMPARE(out[1].data, sent);
+    const auto in = bench.entries(Kind::BulkIn);
+    QCOMPARE(in.size(), 1);
+    const int expected = quint8(header[2]) | quint8(header[3]) << 8;
+    QCOMPARE(int(in[0].data.size()), shortReply >= 0 ? shortReply : expected);
+    // The inquiry is the only control traffic once the firmware runs.
+    QCOMPARE(bench.controlTrace(), QStringList{"00@0000:1"});
+}
+
+void TestAdapterSession::firmwareDecisions_data() {
+    QTest::addColumn<QString>("situation");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QStringList>("trace");
+
+    QTest::newRow("fresh chip: download without asking") << "fresh" << 1 << fullDownload;
+    QTest::newRow("firmware runs: one inquiry") << "running" << 0 << QStringList{"00@0000:1"};
+    // Already on setting 1, the switch after a new download sends nothing.
+    const QStringList reload = fullDownload.mid(0, fullDownload.size() - 1);
+    QTest::newRow("inquiry answers 0: download")
+        << "answer 0" << 1 << (QStringList{"00@0000:1"} + reload);
+    QTest::newRow("inquiry answers 2: download")
+        << "answer 2" << 1 << (QStringList{"00@0000:1"} + reload);
+    QTest::newRow("inquiry without its byte: download")
+        << "answer empty" << 1 << (QStringList{"00@0000:0"} + reload);
+    QTest::newRow("setting query fails: still asks")
+        << "query fails" << 0 << QStringList{"00@0000:1"};
+}
+
+void TestAdapterSession::firmwareDecisions() {
+    QFETCH(QString, situation);
+    QFETCH(int, result);
+    QFETCH(QStringList, trace);
+
+    Bench bench;
+    if (situation != QLatin1String("fresh"))
+        bench.download();
+    if (situation == QLatin1String("answer 0"))
+        bench.stack.injectFault(Kind::Control, 1, Action::ForceStatus, 0);
+    else if (situation == QLatin1String("answer 2"))
+        bench.stack.injectFault(Kind::Control, 1, Action::ForceStatus, 2);
+    else if (situation == QLatin1String("answer empty"))
+        bench.stack.injectFault(Kind::Control, 1, Action::ShortReply, 0);
+    else if (situation == QLatin1String("query fails"))
+        bench.stack.injectFault(Kind::AltSettingQuery, 1, Action::Fail);
+
+    QCOMPARE(bench.session->ensureFirmware(), result);
+    QCOMPARE(bench.controlTrace(), trace);
+    QVERIFY(bench.chip->running());
+    QCOMPARE(bench.chip->altSetting(), 1);
+}
+
+void TestAdapterSession::downloadWritesTheImageInFourChunks() {
+    Bench bench;
+    QCOMPARE(bench.session->ensureFirmware(), 1);
+    const QByteArray image = firmware();
+    QCOMPARE(image.size(), 16384);
+    QByteArray written;
+    for (const auto &e : bench.entries(Kind::Control))
+        if (e.setup.wValue != 0xE600)
+            written += e.data;
+    QCOMPARE(written, image);
+    QCOMPARE(bench.chip->ram(), image);
+}
+
+void TestAdapterSession::shortChunkResumesAtTheFirstUnsentByte() {
+    Bench bench;
+    bench.stack.injectFault(Kind::Control, 2, Action::ShortReply, 1000);
+    QCOMPARE(bench.session->ensureFirmware(), 1);
+    QCOMPARE(bench.controlTrace(),
+             (QStringList{"a0@e600:1", "a0@0000:1000", "a0@03e8:4096", "a0@13e8:4096",
+                          "a0@23e8:4096", "a0@33e8:3096", "a0@e600:1", "alt=1"}));
+    QCOMPARE(bench.chip->ram(), firmware());
+    QVERIFY(bench.chip->running());
+}
+
+void TestAdapterSession::chunkThatMovesNothingFails() {
+    Bench bench;
+    bench.stack.injectFault(Kind::Control, 3, Action::ShortReply, 0);
+    QCOMPARE(thrown([&] { bench.session->ensureFirmware(); }),
+             QStringLiteral("Error: Fail to send firmware."));
+    QCOMPARE(bench.controlTrace(), (QStringList{"a0@e600:1", "a0@0000:4096", "a0@1000:0"}));
+}
+
+void TestAdapterSession::emptyImageStillResetsAndSwitches() {
+    QTemporaryFile empty;
+    QVERIFY(empty.open());
+    Bench bench(true, empty.fileName());
+    QCOMPARE(bench.session->ensureFirmware(), 1);
+    QCOMPARE(bench.controlTrace(), (QStringList{"a0@e600:1", "a0@e600:1", "alt=1"}));
+    const auto control = bench.entries(Kind::Control);
+    QCOMPARE(control[0].data, hex("01"));
+    QCOMPARE(control[1].data, hex("00"));
+    QVERIFY(!bench.chip->running());
+}
+
+void TestAdapterSession::noAdapter() {
+    Bench bench(false);
+    QCOMPARE(thrown([&] { bench.session->ensureFirmware(); }),
+             QStringLiteral("Error: Device not found."));
+    QByteArray stream = compile(QStringLiteral("A2 00 ;"));
+    QCOMPARE(thrown([&] { bench.session->transact(stream); }),
+             QStringLiteral("Error: Device not found."));
+    QVERIFY(bench.stack.log().isEmpty());
+}
+
+void TestAdapterSession::everyFailingTransferHasItsText_data() {
+    QTest::addColumn<bool>("downloaded");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("nth");
+    QTest::addColumn<QString>("text");
+
+    const struct {
+        const char *name;
+        bool downloaded;
+        Kind kind;
+        int nth;
+        const char *text;
+    } cases[] = {
+        {"CPUCS=1", false, Kind::Control, 1, "Error: Fail to CPUCS=1."},
+        {"first chunk", false, Kind::Control, 2, "Error: Fail to send firmware."},
+        {"last chunk", false, Kind::Control, 5, "Error: Fail to send firmware."},
+        {"CPUCS=0", false, Kind::Control, 6, "Error: Fail to CPUCS=0."},
+        {"alternate setting", false, Kind::AltSettingSelect, 1, "Error: Fail to SetAltIntfc()."},
+        {"inquiry", true, Kind::Control, 1, "Error: Fail to inquiry type of firmware."},
+        {"header", true, Kind::BulkOut, 1,
+         "Error: Fain to send 4byte data of in-out number of byte to USB device."},
+        {"stream", true, Kind::BulkOut, 2, "Error: Fail to send Brantle data to USB device. "},
+        {"reply", true, Kind::BulkIn, 1, "Error: Fail to receive Brantle data from USB device."},
+    };
+    for (const auto &c : cases) {
+        for (const auto &[action, actionName] :
+             {std::pair{Action::Fail, "fails"}, std::pair{Action::TimeOut, "times out"}}) {
+            QTest::addRow("%s %s", c.name, actionName)
+                << c.downloaded << int(c.kind) * 16 + int(action) << c.nth
+                << QString::fromLatin1(c.text);
+        }
+    }
+}
+
+void TestAdapterSession::everyFailingTransferHasItsText() {
+    QFETCH(bool, downloaded);
+    QFETCH(int, kind);
+    QFETCH(int, nth);
+    QFETCH(QString, text);
+
+    Bench bench;
+    if (downloaded)
+        bench.download();
+    const int64_t before = bench.stack.nowNs();
+    bench.stack.injectFault(Kind(kind / 16), nth, Action(kind % 16));
+    QByteArray stream = compile(QStringLiteral("A2 00 00 , A3 FF FF ;"));
+    QCOMPARE(thrown([&] { bench.session->transact(stream); }), text);
+    // Selecting a setting is one synchronous request with no time of its own.
+    const bool timedOut =
+        Action(kind % 16) == Action::TimeOut && Kind(kind / 16) != Kind::AltSettingSelect;
+    // A time-out costs its ten seconds of virtual time, and no more than one.
+    const int64_t spent = bench.stack.nowNs() - before;
+    if (timedOut)
+        QVERIFY2(spent >= 10 * NsPerSecond && spent < 21 * NsPerSecond,
+                 qPrintable(QString::number(spent)));
+    else
+        QVERIFY(spent < NsPerSecond);
+}
+
+void TestAdapterSession::oversizeIsRefusedBeforeAnyTraffic_data() {
+    QTest::addColumn<int>("bytes");
+    QTest::addColumn<QString>("text");
+    // The stream is 9 bytes of items plus one byte per data byte; with the
+    // header and the status byte a transaction of k data bytes needs 14 + k.
+    QTest::newRow("exactly the buffer") << 11898 << QString();
+    QTest::newRow("one byte more")
+        << 11899
+        << "Error: The data is too large for the USB device. (11913 byte, limit 11912 byte)";
+    QTest::newRow("beyond 16-bit counts")
+        << 70000
+        << "Error: The data is too large for the USB device. (70014 byte, limit 11912 byte)";
+}
+
+void TestAdapterSession::oversizeIsRefusedBeforeAnyTraffic() {
+    QFETCH(int, bytes);
+    QFETCH(QString, text);
+    Bench bench;
+    QByteArray stream =
+        compile(QStringLiteral("A2 ") + QStringLiteral("11 ").repeated(bytes) + u';');
+    QCOMPARE(stream.size(), 9 + bytes);
+    if (text.isEmpty()) {
+        QVERIFY(bench.session->transact(stream));
+        return;
+    }
+    QCOMPARE(thrown([&] { bench.session->transact(stream); }), text);
+    QVERIFY(bench.stack.log().isEmpty());
+}
+
+void TestAdapterSession::settingWithoutTheEndpoints() {
+    SimUsbStack stack;
+    auto chip = std::make_shared<Fx2Chip>();
+    chip->setAdapterFirmware(firmware());
+    chip->setDescribedEndpointCount(3);
+    stack.plug(chip);
+    GenericUsbDriver driver(stack);
+    AdapterSession session(driver);
+    QByteArray stream = compile(QStringLiteral("A2 00 ;"));
+    QCOMPARE(thrown([&] { session.transact(stream); }),
+             QStringLiteral("Error: The USB device has no endpoint for the transfer."));
+}
+
+QTEST_GUILESS_MAIN(TestAdapterSession)
+#include "tst_adaptersession.moc"
