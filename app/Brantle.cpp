@@ -1,0 +1,358 @@
+#include "Brantle.h"
+
+#include "AdapterSession.h"
+#include "Brantle2.h"
+#include "CCyDriverDevice.h"
+#include "FormProductInfo.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDate>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QRegularExpression>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QTime>
+#include <QTimerEvent>
+
+const QColor Brantle::lightGreen(144, 238, 144, 255);
+
+namespace {
+
+const int autoSendIntervalMs = 500;
+
+// The longest prefix that the given translated texts share: the translation of
+// "Error: " under the catalogue in force.
+QString commonPrefix(const QStringList &texts) {
+    QString prefix = texts.value(0);
+    for (const QString &t : texts) {
+        int n = 0;
+        while (n < prefix.size() && n < t.size() && prefix.at(n) == t.at(n))
+            ++n;
+        prefix.truncate(n);
+    }
+    return prefix;
+}
+
+// A device-side failure: its text begins with "Error: " in English or in the
+// catalogue's translation.
+bool isDeviceError(const QString &text) {
+    if (text.startsWith(QLatin1String("Error: ")))
+        return true;
+    const QString prefix = commonPrefix(
+        {Brantle::tr("Error: Device not found."), Brantle::tr("Error: Fail to CPUCS=1."),
+         Brantle::tr("Error: Error has occured in firmware in USB device"),
+         Brantle::tr("Error: 0x00 of the escape code is used alone. ")});
+    return !prefix.isEmpty() && text.startsWith(prefix);
+}
+
+// A script error in text form, English or translated: the translated wrapper
+// becomes the pattern, with its three fields captured.
+QRegularExpressionMatch matchParseError(const QString &text) {
+    static const QRegularExpression english(
+        QStringLiteral("^Parse Error: Index=([0-9]+), Length=([0-9]+), (.*)"),
+        QRegularExpression::DotMatchesEverythingOption);
+    QRegularExpressionMatch match = english.match(text);
+    if (match.hasMatch())
+        return match;
+    QString pattern =
+        QRegularExpression::escape(Brantle2::tr("Parse Error: Index=%1, Length=%2, %3"));
+    pattern.replace(QLatin1String("%1"), QLatin1String("([0-9]+)"));
+    pattern.replace(QLatin1String("%2"), QLatin1String("([0-9]+)"));
+    pattern.replace(QLatin1String("%3"), QLatin1String("(.*)"));
+    return QRegularExpression(u'^' + pattern, QRegularExpression::DotMatchesEverythingOption)
+        .match(text);
+}
+
+} // namespace
+
+Brantle::Brantle(DriverPort &port, QWidget *parent, Qt::WindowFlags flags)
+    : QMainWindow(parent, flags), m_port(port) {
+    QCoreApplication::setApplicationName(QStringLiteral("Brantle"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("2.0.1.0"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Orvane Corporation"));
+    QCoreApplication::setOrganizationDomain(QString());
+
+    ui.setupUi(this);
+
+    // The result pane looks like a disabled field while it stays editable.
+    QPalette resultPalette = ui.textEditResult->palette();
+    const QColor disabledBase = resultPalette.color(QPalette::Disabled, QPalette::Base);
+    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        resultPalette.setBrush(group, QPalette::Base, QBrush(disabledBase, Qt::SolidPattern));
+    ui.textEditResult->setPalette(resultPalette);
+
+    setWindowTitle(QCoreApplication::applicationName() + u'-' +
+                   QCoreApplication::applicationVersion());
+
+    ui.comboBoxClock->addItem(QStringLiteral("100KHz"));
+    ui.comboBoxClock->addItem(QStringLiteral("400KHz"));
+    ui.comboBoxClock->setCurrentIndex(1);
+
+    showStatus(QStringLiteral("Ready."), lightGreen, QString());
+
+    m_deviceNotification = m_port.registerClassNotification(
+        DriverPort::adapterInterfaceClass(),
+        [this](const DriverPort::DeviceChange &) { refreshDeviceList(); });
+    m_session = std::make_unique<AdapterSession>(m_port);
+
+    m_productInfo = new FormProductInfo(this);
+
+    auto *selector = new QWidget(this);
+    selector->setGeometry(40, 100, 415, 21);
+    auto *selectorLayout = new QHBoxLayout(selector);
+    selectorLayout->setSpacing(2);
+    selectorLayout->setContentsMargins(2, 2, 2, 2);
+    auto *devicesLabel = new QLabel(tr("Devices"), selector);
+    devicesLabel->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    selectorLayout->addWidget(devicesLabel);
+    comboBoxDevices = new QComboBox(selector);
+    comboBoxDevices->setObjectName(QStringLiteral("comboBoxDevices"));
+    comboBoxDevices->setMinimumSize(350, 0);
+    selectorLayout->addWidget(comboBoxDevices);
+    connect(comboBoxDevices, &QComboBox::currentIndexChanged, this,
+            &Brantle::comboBoxDevices_currentIndexChanged);
+    ui.mainToolBar->addWidget(selector);
+
+    refreshDeviceList();
+
+    const QString appDir = QCoreApplication::applicationDirPath();
+    sendTextPath = appDir + QStringLiteral("/Brantle_input.txt");
+    resultTextPath = appDir + QStringLiteral("/Brantle_result.txt");
+
+    connect(ui.actionOpen_Send_Text, &QAction::triggered, this,
+            &Brantle::actionOpen_Send_Text_triggered);
+    connect(ui.actionOpen_Result_Text, &QAction::triggered, this,
+            &Brantle::actionOpen_Result_Text_triggered);
+    connect(ui.actionSave_Send_Text, &QAction::triggered, this,
+            &Brantle::actionSave_Send_Text_triggered);
+    connect(ui.actionSave_Result_Text, &QAction::triggered, this,
+            &Brantle::actionSave_Result_Text_triggered);
+    connect(ui.pushButtonSend, &QPushButton::clicked, this, &Brantle::pushButtonSend_clicked);
+    connect(ui.pushButtonAutoSend, &QPushButton::clicked, this,
+            &Brantle::pushButtonAutoSend_clicked);
+    connect(ui.textEditInput, &MyQTextEdit::scrolled, this, &Brantle::textEditInput_scrolled);
+    connect(ui.textEditResult, &MyQTextEdit::scrolled, this, &Brantle::textEditResult_scrolled);
+    connect(ui.actionAbout_Qt, &QAction::triggered, qApp, &QApplication::aboutQt);
+    connect(ui.action_Product_Info, &QAction::triggered, m_productInfo, &QWidget::show);
+
+    autoTimerId = 0;
+}
+
+Brantle::~Brantle() {
+    if (autoTimerId != 0) {
+        killTimer(autoTimerId);
+        autoTimerId = 0;
+    }
+    if (m_deviceNotification)
+        m_port.unregisterNotification(m_deviceNotification);
+    try {
+        m_session->device().close();
+    } catch (...) {
+        // Nothing is left to tell at exit.
+    }
+}
+
+CCyDriverDevice &Brantle::device() {
+    return m_session->device();
+}
+
+void Brantle::showStatus(QString message, QColor colour, QString statusText) {
+    ui.labelInfo->setText(QDate::currentDate().toString(QStringLiteral("yyyy.MM.dd.")) +
+                          QTime::currentTime().toString(QStringLiteral("hh:mm:ss")) + u'\n' +
+                          message);
+    QPalette palette = ui.labelInfo->palette();
+    palette.setColor(QPalette::Window, colour);
+    ui.labelInfo->setPalette(palette);
+    ui.labelInfo->update();
+    statusBar()->showMessage(statusText);
+}
+
+bool Brantle::transact(QByteArray &stream) {
+    return m_session->transact(stream);
+}
+
+int Brantle::ensureFirmware() {
+    return m_session->ensureFirmware();
+}
+
+void Brantle::pushButtonSend_clicked() {
+    showStatus(QStringLiteral("Processing..."), Qt::yellow, QString());
+    try {
+        ui.textEditResult->setPlainText(QString());
+        QString text = ui.textEditInput->toPlainText();
+        Brantle2 converter;
+        converter.clock = ui.comboBoxClock->currentIndex();
+        QByteArray stream;
+        converter.convert(text, Brantle2::Compile, stream);
+        const bool acknowledged = transact(stream);
+        converter.convert(text, Brantle2::Render, stream);
+        ui.textEditResult->setPlainText(text);
+        if (acknowledged)
+            showStatus(QStringLiteral("OK."), lightGreen, QString());
+        else
+            showStatus(QStringLiteral("NoAck"), Qt::red, QString());
+    } catch (const ScriptParseError &e) {
+        selectFaultySpan(e.index, e.length);
+        showStatus(QStringLiteral("Parse Error"), Qt::red, Brantle2::messagePrefix() + e.message);
+    } catch (const QString &e) {
+        reportFailure(e);
+    } catch (...) {
+        showStatus(QStringLiteral("Unexpected Error"), Qt::red, tr("Unexpected error occured."));
+    }
+}
+
+void Brantle::reportFailure(const QString &error) {
+    if (isDeviceError(error)) {
+        showStatus(QStringLiteral("Error"), Qt::red, error);
+        return;
+    }
+    const QRegularExpressionMatch parse = matchParseError(error);
+    if (parse.hasMatch()) {
+        bool indexOk = false;
+        bool lengthOk = false;
+        const int index = parse.captured(1).toInt(&indexOk, 10);
+        const int length = parse.captured(2).toInt(&lengthOk, 10);
+        if (indexOk && lengthOk)
+            selectFaultySpan(index, length);
+        showStatus(QStringLiteral("Parse Error"), Qt::red,
+                   Brantle2::messagePrefix() + parse.captured(3));
+        return;
+    }
+    showStatus(QStringLiteral("Unexpected Error"), Qt::red, error);
+}
+
+void Brantle::selectFaultySpan(int index, int length) {
+    ui.textEditInput->setFocus();
+    QTextCursor cursor = ui.textEditInput->textCursor();
+    cursor.setPosition(index);
+    cursor.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor, length);
+    ui.textEditInput->setTextCursor(cursor);
+}
+
+void Brantle::pushButtonAutoSend_clicked(bool checked) {
+    if (checked) {
+        if (autoTimerId == 0)
+            autoTimerId = startTimer(autoSendIntervalMs);
+        return;
+    }
+    if (autoTimerId != 0) {
+        killTimer(autoTimerId);
+        autoTimerId = 0;
+    }
+    ui.pushButtonSend->setPalette(ui.pushButtonAutoSend->palette());
+}
+
+void Brantle::timerEvent(QTimerEvent *event) {
+    if (event->timerId() != autoTimerId)
+        return;
+    pushButtonSend_clicked();
+    QPalette palette = ui.pushButtonSend->palette();
+    palette.setColor(QPalette::ButtonText, sendBlinkState ? Qt::blue : Qt::red);
+    ui.pushButtonSend->setPalette(palette);
+    sendBlinkState = !sendBlinkState;
+}
+
+void Brantle::textEditInput_scrolled(int x, int y) {
+    if (scrollSyncBusy)
+        return;
+    scrollSyncBusy = true;
+    ui.textEditResult->horizontalScrollBar()->setValue(x);
+    ui.textEditResult->verticalScrollBar()->setValue(y);
+    scrollSyncBusy = false;
+}
+
+void Brantle::textEditResult_scrolled(int x, int y) {
+    if (scrollSyncBusy)
+        return;
+    scrollSyncBusy = true;
+    ui.textEditInput->horizontalScrollBar()->setValue(x);
+    ui.textEditInput->verticalScrollBar()->setValue(y);
+    scrollSyncBusy = false;
+}
+
+void Brantle::fileCommand(FileAction action, QString &path, MyQTextEdit *editor) {
+    const QString filter = tr("Text files (*.txt)");
+    const QString chosen = action == FileAction::Open
+                               ? QFileDialog::getOpenFileName(this, QString(), path, filter)
+                               : QFileDialog::getSaveFileName(this, QString(), path, filter);
+    if (chosen.isEmpty())
+        return;
+    path = chosen;
+    QCoreApplication::processEvents();
+    if (action == FileAction::Open)
+        editor->loadFile(chosen);
+    else
+        editor->saveFile(chosen);
+}
+
+void Brantle::actionOpen_Send_Text_triggered() {
+    fileCommand(FileAction::Open, sendTextPath, ui.textEditInput);
+}
+
+void Brantle::actionOpen_Result_Text_triggered() {
+    fileCommand(FileAction::Open, resultTextPath, ui.textEditResult);
+}
+
+void Brantle::actionSave_Send_Text_triggered() {
+    fileCommand(FileAction::Save, sendTextPath, ui.textEditInput);
+}
+
+void Brantle::actionSave_Result_Text_triggered() {
+    fileCommand(FileAction::Save, resultTextPath, ui.textEditResult);
+}
+
+void Brantle::closeDevice() {
+    // Closing can fail in the driver; the window reports it and goes on
+    // rather than letting the text end the program.
+    try {
+        device().close();
+    } catch (const char *error) {
+        showStatus(QStringLiteral("Error"), Qt::red, QString::fromLatin1(error));
+    }
+}
+
+void Brantle::refreshDeviceList() {
+    const QString saved = comboBoxDevices->currentText();
+    comboBoxDevices->clear();
+    for (int i = 0; i < device().deviceCount(); ++i) {
+        closeDevice();
+        device().open(uint8_t(i));
+        comboBoxDevices->addItem(device().friendlyName() + QStringLiteral(" - [") +
+                                 QString::number(device().address()) + u']');
+    }
+    QPalette palette = comboBoxDevices->palette();
+    if (comboBoxDevices->count() == 0) {
+        comboBoxDevices->setCurrentIndex(-1);
+        for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+            palette.setBrush(group, QPalette::Base, QBrush(Qt::red, Qt::SolidPattern));
+        comboBoxDevices->setPalette(palette);
+        showStatus(QStringLiteral("No Device Found"), Qt::red, tr("Error: Device not found."));
+    } else {
+        for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+            palette.setBrush(group, QPalette::Base, QBrush(Qt::white, Qt::SolidPattern));
+        comboBoxDevices->setPalette(palette);
+        showStatus(QStringLiteral("Ready."), lightGreen, QString());
+        const int found =
+            saved.isEmpty()
+                ? -1
+                : comboBoxDevices->findText(saved, Qt::MatchExactly | Qt::MatchCaseSensitive);
+        comboBoxDevices->setCurrentIndex(found < 0 ? 0 : found);
+    }
+    openSelectedDevice();
+}
+
+void Brantle::openSelectedDevice() {
+    if (comboBoxDevices->count() > 0) {
+        closeDevice();
+        device().open(uint8_t(comboBoxDevices->currentIndex()));
+    } else {
+        device().release();
+    }
+}
+
+void Brantle::comboBoxDevices_currentIndexChanged(int) {
+    openSelectedDevice();
+}

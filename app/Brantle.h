@@ -1,0 +1,74 @@
+#ifndef BRANTLE_BRANTLE_H
+#define BRANTLE_BRANTLE_H
+
+#include "DriverPort.h"
+#include "ui_Brantle.h"
+
+#include <QColor>
+#include <QMainWindow>
+
+#include <memory>
+
+class AdapterSession;
+class CCyDriverDevice;
+class FormProductInfo;
+class QComboBox;
+
+// The main window: two editors side by side, the Send and Auto buttons, the
+// clock and adapter choices, and the status indicator.
+class Brantle : public QMainWindow {
+    Q_OBJECT
+public:
+    // `port` reaches the adapters: libusb for real ones, or the simulator.
+    explicit Brantle(DriverPort &port, QWidget *parent = nullptr, Qt::WindowFlags flags = {});
+    ~Brantle() override;
+
+    static const QColor lightGreen;
+
+    void showStatus(QString message, QColor colour, QString statusText);
+    void refreshDeviceList();
+    void openSelectedDevice();
+    CCyDriverDevice &device();
+
+    // The pieces that tests look at.
+    Ui::BrantleClass ui;
+    QComboBox *comboBoxDevices = nullptr;
+    FormProductInfo *productInfo() const { return m_productInfo; }
+    QString sendTextPath;
+    QString resultTextPath;
+    bool sendBlinkState = false;
+    bool scrollSyncBusy = false;
+    int autoTimerId = 0;
+
+protected:
+    void timerEvent(QTimerEvent *event) override;
+    // One exchange with the adapter; virtual so that tests can make it fail
+    // in every way the send cycle must report.
+    virtual bool transact(QByteArray &stream);
+    int ensureFirmware();
+
+private slots:
+    void actionOpen_Send_Text_triggered();
+    void actionOpen_Result_Text_triggered();
+    void actionSave_Send_Text_triggered();
+    void actionSave_Result_Text_triggered();
+    void pushButtonSend_clicked();
+    void pushButtonAutoSend_clicked(bool checked);
+    void textEditInput_scrolled(int x, int y);
+    void textEditResult_scrolled(int x, int y);
+    void comboBoxDevices_currentIndexChanged(int val);
+
+private:
+    void reportFailure(const QString &error);
+    void selectFaultySpan(int index, int length);
+    void closeDevice();
+    enum class FileAction { Open, Save };
+    void fileCommand(FileAction action, QString &path, MyQTextEdit *editor);
+
+    DriverPort &m_port;
+    std::unique_ptr<AdapterSession> m_session;
+    FormProductInfo *m_productInfo = nullptr;
+    DriverPort::Registration m_deviceNotification = 0;
+};
+
+#endif

@@ -1,0 +1,323 @@
+<?xml version='1.0' encoding='utf-8'?>
+<TS version="2.1" language="ja_JP">
+  <context>
+    <name>Brantle</name>
+    <message>
+      <source>Error: The data is too large for the USB device. (%1 byte, limit %2 byte)</source>
+      <translation>エラー：　USBデバイスに対してデータが大きすぎます。(%1バイト、上限%2バイト)</translation>
+    </message>
+    <message>
+      <source>Error: The USB device has no endpoint for the transfer.</source>
+      <translation>エラー：　USBデバイスに転送用のエンドポイントがありません。</translation>
+    </message>
+    <message>
+      <source>Error: Fain to send 4byte data of in-out number of byte to USB device.</source>
+      <translation>エラー：　USBデバイスへ送受信数データ4バイトの送信に失敗しました。</translation>
+    </message>
+    <message>
+      <source>Error: Fail to send Brantle data to USB device. </source>
+      <translation>エラー：　USBデバイスへBrantleデータ送信に失敗しました。</translation>
+    </message>
+    <message>
+      <source>Error: Fail to receive Brantle data from USB device.</source>
+      <translation>エラー：　USBデバイスからBrantleデータ受信に失敗しました。</translation>
+    </message>
+    <message>
+      <source>Error: Fail to receive %1 byte data from USB device.(only %2 byte)</source>
+      <translation>エラー：　USBデバイスから%1バイトのデータ読み出し時に、%2バイトしか読み出せませんでした</translation>
+    </message>
+    <message>
+      <source>Error: Error has occured in firmware in USB device</source>
+      <translation>エラー：　USBデバイス内ファームウェアでエラーが発生しました</translation>
+    </message>
+    <message>
+      <source>Error: Device not found.</source>
+      <translation>エラー：　デバイスが見つかりませんでした。</translation>
+    </message>
+    <message>
+      <source>Error: Fail to inquiry type of firmware.</source>
+      <translation>エラー：　ファームウェア種類問い合わせに失敗しました。</translation>
+    </message>
+    <message>
+      <source>Error: Fail to CPUCS=1.</source>
+      <translation>エラー：　FX2のファーム転送前のリセット状態へする転送失敗しました。</translation>
+    </message>
+    <message>
+      <source>Error: Fail to send firmware.</source>
+      <translation>エラー：　FX2のファーム転送に失敗しました。</translation>
+    </message>
+    <message>
+      <source>Error: Fail to CPUCS=0.</source>
+      <translation>エラー：　FX2のファーム転送後のリセット解除転送に失敗しました。</translation>
+    </message>
+    <message>
+      <source>Error: Fail to SetAltIntfc().</source>
+      <translation>エラー：　FX2のファーム転送後のAltIntfc設定失敗しました。</translation>
+    </message>
+    <message>
+      <source>Error: 0x00 of the escape code is used alone. </source>
+      <translation>エラー：　エスケープコードの0x00が単独で使われています。</translation>
+    </message>
+    <message>
+      <source>Error: The data part of the I2C read is not 0xFF. </source>
+      <translation>エラー：　I2Cリードのデータ部分が0xFFになっていません。</translation>
+    </message>
+    <message>
+      <source>Devices</source>
+      <translation>デバイス</translation>
+    </message>
+    <message>
+      <source>Unexpected error occured.</source>
+      <translation>原因不明のエラーが発生しました。</translation>
+    </message>
+    <message>
+      <source>Text files (*.txt)</source>
+      <translation>テキストファイル (*.txt)</translation>
+    </message>
+  </context>
+  <context>
+    <name>Brantle2</name>
+    <message>
+      <source>Parse Error: It was not possible to interpret it. </source>
+      <translation>文法エラー：　解釈出来ませんでした。</translation>
+    </message>
+    <message>
+      <source>Parse Error: Hex data must be specify by of two digits. </source>
+      <translation>文法エラー：　バイトデータは二桁の16進数で指定する必要があります。</translation>
+    </message>
+    <message>
+      <source>Parse Error: Stop condition occured on waiting start condition.</source>
+      <translation>文法エラー：　スタートコンディション待ち時にストップコンディションが発生しました。</translation>
+    </message>
+    <message>
+      <source>Parse Error: Start condition occured on waiting slave address.</source>
+      <translation>文法エラー：　アドレス待ち時にスタートコンディションが発生しました。</translation>
+    </message>
+    <message>
+      <source>Parse Error: '%1' was not possible to interpret it. </source>
+      <translation>文法エラー：　%1のコマンドを解釈出来ませんでした。</translation>
+    </message>
+    <message>
+      <source>Parse Error: Index=%1, Length=%2, %3</source>
+      <translation>文法エラー：　Index=%1, Length=%2, %3</translation>
+    </message>
+    <message>
+      <source>Parse Error: Index=%1, Length=%2, Unexpected error.</source>
+      <translation>文法エラー：　Index=%1, Length=%2, 原因不明のエラーです。</translation>
+    </message>
+    <message>
+      <source>Parse Error: Stop condition occured on waiting sllave address.</source>
+      <translation>文法エラー：　アドレス待ち時にストップコンディションが発生しました。</translation>
+    </message>
+    <message>
+      <source>Parse Error: The start condition cannot be specified immediately after the address of the slave (read). </source>
+      <translation>文法エラー：　スレーブアドレス(リード)直後にスタートコンディションは指定出来ません。</translation>
+    </message>
+    <message>
+      <source>Parse Error: The stop condition cannot be specified immediately after the address of the slave (read). </source>
+      <translation>文法エラー：　スレーブアドレス(リード)直後にストップコンディションは指定出来ません。</translation>
+    </message>
+    <message>
+      <source>Parse Error: Start condition occured on waiting stop condition or data.</source>
+      <translation>文法エラー：　リードのストップコンディション、データ出力待ちにてスタートコンディションが発生しました。</translation>
+    </message>
+  </context>
+  <context>
+    <name>BrantleClass</name>
+    <message>
+      <source>Brantle</source>
+      <translation type="unfinished" />
+    </message>
+    <message>
+      <source>&lt;!DOCTYPE HTML PUBLIC "-//W3C//DTD HTML 4.0//EN" "http://www.w3.org/TR/REC-html40/strict.dtd"&gt;
+&lt;html&gt;&lt;head&gt;&lt;meta name="qrichtext" content="1" /&gt;&lt;style type="text/css"&gt;
+p, li { white-space: pre-wrap; }
+&lt;/style&gt;&lt;/head&gt;&lt;body style=" font-family:'MS UI Gothic'; font-size:9pt; font-weight:400; font-style:normal;"&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;// Write here I2C text you want to output.&lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;//&lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;// Comment start with '//'.&lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;// ';' means stop condition.&lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;// ',' means restart condition. &lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;// Wait command&lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;// [wait TIME(Unit:msec, minimum: 0.02msec)] &lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;//&lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;// About 6000 bytes are the output limits. &lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;// &lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;// The following are examples of reading EEPROM.&lt;/p&gt;
+&lt;p style="-qt-paragraph-type:empty; margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;&lt;br /&gt;&lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;// I2C Read with start condition.(16byte x 4) &lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;A2 00 00 ; A3 &lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF &lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF &lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF &lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF ; &lt;/p&gt;
+&lt;p style="-qt-paragraph-type:empty; margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;&lt;br /&gt;&lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;[wait 5] // wait 5 msec&lt;/p&gt;
+&lt;p style="-qt-paragraph-type:empty; margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;&lt;br /&gt;&lt;/p&gt;
+&lt;p style="-qt-paragraph-type:empty; margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;&lt;br /&gt;&lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;// I2C Read with restart condition (16byte x 4) &lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;A2 00 00 , A3 &lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF &lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF &lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF &lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF ;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
+      <translation>&lt;!DOCTYPE HTML PUBLIC "-//W3C//DTD HTML 4.0//EN" "http://www.w3.org/TR/REC-html40/strict.dtd"&gt;
+&lt;html&gt;&lt;head&gt;&lt;meta name="qrichtext" content="1" /&gt;&lt;style type="text/css"&gt;
+p, li { white-space: pre-wrap; }
+&lt;/style&gt;&lt;/head&gt;&lt;body style=" font-family:'MS UI Gothic'; font-size:9pt; font-weight:400; font-style:normal;"&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;// ここに出力したいI2Cテキストを書きます。&lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;//&lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;// ←この記号の後、改行まではコメントです。&lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;// &amp;quot;;&amp;quot;はストップコンディションです。&lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;// &amp;quot;,&amp;quot;はリスタートコンディションです。&lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;// ウェイトコマンド&lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;// [wait 時間(msec単位、最小0.02msec)] &lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;//&lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;// およそ6000バイトほどが出力限界です。&lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;// &lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;// 下記はEEPROMを読み込み例です。&lt;/p&gt;
+&lt;p style="-qt-paragraph-type:empty; margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;&lt;br /&gt;&lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;// リスタートを使わない読み込み(16byte x 4) &lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;A2 00 00 ; A3 &lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF &lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF &lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF &lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF ; &lt;/p&gt;
+&lt;p style="-qt-paragraph-type:empty; margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;&lt;br /&gt;&lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;[wait 5] // 5ミリ秒ウェイト&lt;/p&gt;
+&lt;p style="-qt-paragraph-type:empty; margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;&lt;br /&gt;&lt;/p&gt;
+&lt;p style="-qt-paragraph-type:empty; margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;&lt;br /&gt;&lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;//リスタートを使う読み込み(16byte x 4) &lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;A2 00 00 , A3 &lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF &lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF &lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF &lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF ;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
+    </message>
+    <message>
+      <source>&lt;!DOCTYPE HTML PUBLIC "-//W3C//DTD HTML 4.0//EN" "http://www.w3.org/TR/REC-html40/strict.dtd"&gt;
+&lt;html&gt;&lt;head&gt;&lt;meta name="qrichtext" content="1" /&gt;&lt;style type="text/css"&gt;
+p, li { white-space: pre-wrap; }
+&lt;/style&gt;&lt;/head&gt;&lt;body style=" font-family:'MS UI Gothic'; font-size:9pt; font-weight:400; font-style:normal;"&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;// The output result is displayed here. &lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;// FF of I2C read is overwrited by I2C read data.&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
+      <translation>&lt;!DOCTYPE HTML PUBLIC "-//W3C//DTD HTML 4.0//EN" "http://www.w3.org/TR/REC-html40/strict.dtd"&gt;
+&lt;html&gt;&lt;head&gt;&lt;meta name="qrichtext" content="1" /&gt;&lt;style type="text/css"&gt;
+p, li { white-space: pre-wrap; }
+&lt;/style&gt;&lt;/head&gt;&lt;body style=" font-family:'MS UI Gothic'; font-size:9pt; font-weight:400; font-style:normal;"&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;// ここに出力結果が表示されます。&lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;// I2CリードのFF部分が読み込みデータで上書き&lt;/p&gt;
+&lt;p style=" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px;"&gt;// 表示されます。&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
+    </message>
+    <message>
+      <source>2009/04/06 00:00:00
+Ready</source>
+      <translation type="unfinished" />
+    </message>
+    <message>
+      <source>Send</source>
+      <translation>出力</translation>
+    </message>
+    <message>
+      <source>Auto</source>
+      <translation>自動出力</translation>
+    </message>
+    <message>
+      <source>Clock</source>
+      <translation>クロック</translation>
+    </message>
+    <message>
+      <source>Command</source>
+      <translation>コマンド</translation>
+    </message>
+    <message>
+      <source>&amp;File</source>
+      <translation>ファイル(&amp;F)</translation>
+    </message>
+    <message>
+      <source>&amp;Help</source>
+      <translation>ヘルプ(&amp;H)</translation>
+    </message>
+    <message>
+      <source>Open Send Text</source>
+      <translation>出力テキストを開く</translation>
+    </message>
+    <message>
+      <source>Open Result Text</source>
+      <translation>結果テキストを開く</translation>
+    </message>
+    <message>
+      <source>Save Send Text</source>
+      <translation>出力テキストを保存する</translation>
+    </message>
+    <message>
+      <source>Save Result Text</source>
+      <translation>結果テキストを保存する</translation>
+    </message>
+    <message>
+      <source>&amp;Product Info</source>
+      <translation>製品情報(&amp;P)</translation>
+    </message>
+    <message>
+      <source>About &amp;Qt</source>
+      <translation>Qtについて(&amp;Q)</translation>
+    </message>
+  </context>
+  <context>
+    <name>Dialog</name>
+    <message>
+      <source>Product Information</source>
+      <translation>製品情報</translation>
+    </message>
+    <message>
+      <source>XXXXXXXXXX</source>
+      <translation type="unfinished" />
+    </message>
+    <message>
+      <source>Version X.X.X.X</source>
+      <translation type="unfinished" />
+    </message>
+    <message>
+      <source>Copyright</source>
+      <translation type="unfinished" />
+    </message>
+    <message>
+      <source>&lt;a href="dummy"&gt;Homepage&lt;/a&gt;</source>
+      <translation>&lt;a href="dummy"&gt;ホームページ&lt;/a&gt;</translation>
+    </message>
+    <message>
+      <source>This program uses &lt;a href="https://www.qt.io/"&gt;Qt&lt;/a&gt; under LGPL license.</source>
+      <translation>このプログラムはLGPLライセンスの下に&lt;a href="https://www.qt.io/"&gt;Qt&lt;/a&gt;を使用します。</translation>
+    </message>
+    <message>
+      <source>Close</source>
+      <translation>閉じる</translation>
+    </message>
+  </context>
+  <context>
+    <name>FormProductInfo</name>
+    <message>
+      <source>Product Information</source>
+      <translation>製品情報</translation>
+    </message>
+    <message>
+      <source>Version %1</source>
+      <translation>バージョン %1</translation>
+    </message>
+  </context>
+  <context>
+    <name>MyQTextEdit</name>
+    <message>
+      <source>File Open Error</source>
+      <translation>ファイルオープンエラー</translation>
+    </message>
+    <message>
+      <source>Cannot open file for reading: %1</source>
+      <translation>読み込み用にファイルを開くことができません: %1</translation>
+    </message>
+    <message>
+      <source>Cannot open file for writing: %1</source>
+      <translation>書込み用にファイルを開くことができません: %1</translation>
+    </message>
+  </context>
+</TS>
