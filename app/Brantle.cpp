@@ -59,9 +59,9 @@ QRegularExpressionMatch matchParseError(const QString &text) {
         return match;
     QString pattern =
         QRegularExpression::escape(Brantle2::tr("Parse Error: Index=%1, Length=%2, %3"));
-    pattern.replace(QLatin1String("%1"), QLatin1String("([0-9]+)"));
-    pattern.replace(QLatin1String("%2"), QLatin1String("([0-9]+)"));
-    pattern.replace(QLatin1String("%3"), QLatin1String("(.*)"));
+    pattern.replace(QRegularExpression::escape(QStringLiteral("%1")), QLatin1String("([0-9]+)"));
+    pattern.replace(QRegularExpression::escape(QStringLiteral("%2")), QLatin1String("([0-9]+)"));
+    pattern.replace(QRegularExpression::escape(QStringLiteral("%3")), QLatin1String("(.*)"));
     return QRegularExpression(u'^' + pattern, QRegularExpression::DotMatchesEverythingOption)
         .match(text);
 }
@@ -304,11 +304,12 @@ void Brantle::actionSave_Result_Text_triggered() {
     fileCommand(FileAction::Save, resultTextPath, ui.textEditResult);
 }
 
-void Brantle::closeDevice() {
-    // Closing can fail in the driver; the window reports it and goes on
-    // rather than letting the text end the program.
+void Brantle::reopenDevice(int n) {
+    // Closing can fail in the driver (it raises a plain text); the window
+    // reports that and goes on rather than letting the text end the program.
     try {
         device().close();
+        device().open(uint8_t(n));
     } catch (const char *error) {
         showStatus(QStringLiteral("Error"), Qt::red, QString::fromLatin1(error));
     }
@@ -318,8 +319,7 @@ void Brantle::refreshDeviceList() {
     const QString saved = comboBoxDevices->currentText();
     comboBoxDevices->clear();
     for (int i = 0; i < device().deviceCount(); ++i) {
-        closeDevice();
-        device().open(uint8_t(i));
+        reopenDevice(i);
         comboBoxDevices->addItem(device().friendlyName() + QStringLiteral(" - [") +
                                  QString::number(device().address()) + u']');
     }
@@ -346,10 +346,13 @@ void Brantle::refreshDeviceList() {
 
 void Brantle::openSelectedDevice() {
     if (comboBoxDevices->count() > 0) {
-        closeDevice();
-        device().open(uint8_t(comboBoxDevices->currentIndex()));
+        reopenDevice(comboBoxDevices->currentIndex());
     } else {
-        device().release();
+        try {
+            device().release();
+        } catch (const char *error) {
+            showStatus(QStringLiteral("Error"), Qt::red, QString::fromLatin1(error));
+        }
     }
 }
 

@@ -61,7 +61,7 @@ private slots:
 private:
     void reportFailure(const QString &error);
     void selectFaultySpan(int index, int length);
-    void closeDevice();
+    void reopenDevice(int n);
     enum class FileAction { Open, Save };
     void fileCommand(FileAction action, QString &path, MyQTextEdit *editor);
 

@@ -1,0 +1,790 @@
+#include "AdapterSession.h"
+#include "Brantle.h"
+#include "CCyDriverDevice.h"
+#include "Eeprom24.h"
+#include "FormProductInfo.h"
+#include "GenericUsbDriver.h"
+#include "MessageBoxCatcher.h"
+#include "SimUsbStack.h"
+#include "TemperatureSensor.h"
+
+#include <QComboBox>
+#include <QFileDialog>
+#include <QMimeData>
+#include <QRegularExpression>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTranslator>
+#include <QtTest>
+
+#include <functional>
+#include <optional>
+
+namespace {
+
+using Kind = SimUsbStack::TransferKind;
+using Action = SimUsbStack::FaultAction;
+
+QByteArray firmware() {
+    QFile file(QString::fromLatin1(AdapterSession::firmwareResource));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString defaultScript() {
+    QFile file(QStringLiteral(BRANTLE_EXAMPLES_DIR "/eeprom-read.txt"));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// The driver with a switch that makes closing a handle fail, as a driver can.
+class FlakyClosePort : public DriverPort {
+public:
+    explicit FlakyClosePort(DriverPort &inner) : m_inner(inner) {}
+    bool failClose = false;
+
+    bool listDevices(const QUuid &c, QStringList &paths) override {
+        return m_inner.listDevices(c, paths);
+    }
+    Handle openDevice(const QString &path) override { return m_inner.openDevice(path); }
+    bool closeDevice(Handle handle) override { return !failClose && m_inner.closeDevice(handle); }
+    bool ioControl(Handle h, uint32_t code, uint8_t *in, uint32_t inLength, uint8_t *out,
+                   uint32_t outLength, uint32_t &bytes) override {
+        return m_inner.ioControl(h, code, in, inLength, out, outLength, bytes);
+    }
+    uint32_t startRequest(Handle h, uint32_t code, uint8_t *in, uint32_t inLength, uint8_t *out,
+                          uint32_t outLength, CompletionRecord &record) override {
+        return m_inner.startRequest(h, code, in, inLength, out, outLength, record);
+    }
+    WaitResult waitRequest(CompletionRecord &record, int timeoutMs) override {
+        return m_inner.waitRequest(record, timeoutMs);
+    }
+    bool requestResult(CompletionRecord &record, uint32_t &bytes) override {
+        return m_inner.requestResult(record, bytes);
+    }
+    void releaseRequest(CompletionRecord &record) override { m_inner.releaseRequest(record); }
+    Registration registerClassNotification(const QUuid &c, DeviceChangeHandler handler) override {
+        return m_inner.registerClassNotification(c, std::move(handler));
+    }
+    Registration registerHandleNotification(Handle h, DeviceChangeHandler handler) override {
+        return m_inner.registerHandleNotification(h, std::move(handler));
+    }
+    bool unregisterNotification(Registration r) override {
+        return m_inner.unregisterNotification(r);
+    }
+
+private:
+    DriverPort &m_inner;
+};
+
+// The window with its transaction opened up: tests can count sends and make
+// the transaction throw anything.
+class TestWindow : public Brantle {
+public:
+    using Brantle::Brantle;
+    using Brantle::timerEvent;
+    int sends = 0;
+    std::function<void()> thrower;
+
+protected:
+    bool transact(QByteArray &stream) override {
+        ++sends;
+        if (thrower)
+            thrower();
+        return Brantle::transact(stream);
+    }
+};
+
+struct Bench {
+    Bench(int adapters = 1) {
+        for (int i = 0; i < adapters; ++i)
+            paths << plug();
+        window = std::make_unique<TestWindow>(port);
+    }
+    QString plug(const QString &name = QString(), uint8_t address = 0) {
+        auto chip = std::make_shared<Fx2Chip>();
+        chip->bus().attach(std::make_shared<Eeprom24>());
+        chip->bus().attach(std::make_shared<TemperatureSensor>());
+        chip->setAdapterFirmware(firmware());
+        if (!name.isEmpty())
+            chip->setProductName(name);
+        return stack.plug(chip, QString(), address);
+    }
+    QStringList entries() const {
+        QStringList list;
+        for (int i = 0; i < window->comboBoxDevices->count(); ++i)
+            list << window->comboBoxDevices->itemText(i);
+        return list;
+    }
+    QString indicatorMessage() const { return window->ui.labelInfo->text().section(u'\n', 1); }
+    QColor indicatorColour() const {
+        return window->ui.labelInfo->palette().color(QPalette::Active, QPalette::Window);
+    }
+    QString statusText() const { return window->statusBar()->currentMessage(); }
+    void send() { window->ui.pushButtonSend->click(); }
+
+    SimUsbStack stack;
+    GenericUsbDriver driver{stack};
+    FlakyClosePort port{driver};
+    QStringList paths;
+    std::unique_ptr<TestWindow> window;
+};
+
+// Answers the next file dialog: picks `name` (or cancels when empty) and
+// remembers what the dialog proposed.
+class FileDialogAnswer {
+public:
+    explicit FileDialogAnswer(QString name) : m_name(std::move(name)) {
+        m_timer.setInterval(0);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            m_timer.stop();
+            proposedDirectory = dialog->directory().absolutePath();
+            const QStringList selected = dialog->selectedFiles();
+            proposed = selected.value(0);
+            nameFilters = dialog->nameFilters();
+            if (m_name.isEmpty()) {
+                dialog->reject();
+            } else {
+                // The overwrite question is the dialog's own business.
+                dialog->setOption(QFileDialog::DontConfirmOverwrite);
+                dialog->selectFile(m_name);
+                QMetaObject::invokeMethod(dialog, "accept");
+            }
+        });
+        m_timer.start();
+    }
+    QString proposed;
+    QString proposedDirectory;
+    QStringList nameFilters;
+
+private:
+    QString m_name;
+    QTimer m_timer;
+};
+
+const QColor lightGreen(144, 238, 144);
+
+} // namespace
+
+class TestBrantle : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void widgetTree_data();
+    void widgetTree();
+    void startsInItsDefaultState();
+    void showStatusWritesTimestampMessageAndColour();
+    void sendOutcomes_data();
+    void sendOutcomes();
+    void clockChoiceReachesTheStream();
+    void autoSendRepeatsAndBlinks();
+    void autoSendKeepsGoingThroughErrors();
+    void scrollingFollowsBothWays();
+    void fileCommandsRememberTheirPaths();
+    void fileCommandCancelChangesNothing();
+    void dropOnTheResultEditor();
+    void deviceListFollowsPlugging();
+    void identicalAdaptersSelectTheFirst();
+    void failingCloseIsReportedNotFatal();
+    void productDialogIsOneInstance();
+    void japaneseCatalogue();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void TestBrantle::initTestCase() {
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+    QVERIFY(m_dir.isValid());
+}
+
+void TestBrantle::widgetTree_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("className");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("window") << "BrantleClass"
+                            << "Brantle"
+                            << "";
+    QTest::newRow("send") << "pushButtonSend"
+                          << "QPushButton"
+                          << "Send";
+    QTest::newRow("auto") << "pushButtonAutoSend"
+                          << "QPushButton"
+                          << "Auto";
+    QTest::newRow("clock label") << "label_5"
+                                 << "QLabel"
+                                 << "Clock";
+    QTest::newRow("command label") << "label_2"
+                                   << "QLabel"
+                                   << "Command";
+    QTest::newRow("wait hint") << "label_3"
+                               << "QLabel"
+                               << "[wait 0.02] //0.02msec";
+    QTest::newRow("script editor") << "textEditInput"
+                                   << "MyQTextEdit"
+                                   << "";
+    QTest::newRow("result editor") << "textEditResult"
+                                   << "MyQTextEdit"
+                                   << "";
+    QTest::newRow("indicator") << "labelInfo"
+                               << "QLabel"
+                               << "";
+    QTest::newRow("clock") << "comboBoxClock"
+                           << "QComboBox"
+                           << "";
+    QTest::newRow("devices") << "comboBoxDevices"
+                             << "QComboBox"
+                             << "";
+    QTest::newRow("splitter") << "splitter"
+                              << "QSplitter"
+                              << "";
+    QTest::newRow("control column") << "widget_2"
+                                    << "QWidget"
+                                    << "";
+    QTest::newRow("file menu") << "menu_File"
+                               << "QMenu"
+                               << "&File";
+    QTest::newRow("help menu") << "menuProduct_Info"
+                               << "QMenu"
+                               << "&Help";
+    QTest::newRow("open send") << "actionOpen_Send_Text"
+                               << "QAction"
+                               << "Open Send Text";
+    QTest::newRow("open result") << "actionOpen_Result_Text"
+                                 << "QAction"
+                                 << "Open Result Text";
+    QTest::newRow("save send") << "actionSave_Send_Text"
+                               << "QAction"
+                               << "Save Send Text";
+    QTest::newRow("save result") << "actionSave_Result_Text"
+                                 << "QAction"
+                                 << "Save Result Text";
+    QTest::newRow("product info") << "action_Product_Info"
+                                  << "QAction"
+                                  << "&Product Info";
+    QTest::newRow("about qt") << "actionAbout_Qt"
+                              << "QAction"
+                              << "About &Qt";
+    QTest::newRow("toolbar") << "mainToolBar"
+                             << "QToolBar"
+                             << "";
+    QTest::newRow("status bar") << "statusBar"
+                                << "QStatusBar"
+                                << "";
+}
+
+void TestBrantle::widgetTree() {
+    QFETCH(QString, name);
+    QFETCH(QString, className);
+    QFETCH(QString, text);
+    Bench bench;
+    QObject *object = bench.window.get();
+    if (bench.window->objectName() != name)
+        object = bench.window->findChild<QObject *>(name);
+    QVERIFY2(object, qPrintable(name));
+    QCOMPARE(QString::fromLatin1(object->metaObject()->className()), className);
+    if (text.isEmpty())
+        return;
+    QString actual;
+    if (auto *button = qobject_cast<QAbstractButton *>(object))
+        actual = button->text();
+    else if (auto *label = qobject_cast<QLabel *>(object))
+        actual = label->text();
+    else if (auto *menu = qobject_cast<QMenu *>(object))
+        actual = menu->title();
+    else if (auto *action = qobject_cast<QAction *>(object))
+        actual = action->text();
+    QCOMPARE(actual, text);
+}
+
+void TestBrantle::startsInItsDefaultState() {
+    Bench bench;
+    Brantle &w = *bench.window;
+    QCOMPARE(w.windowTitle(), QStringLiteral("Brantle-2.0.1.0"));
+    QCOMPARE(w.size(), QSize(783, 491));
+    QCOMPARE(w.ui.comboBoxClock->count(), 2);
+    QCOMPARE(w.ui.comboBoxClock->itemText(0), QStringLiteral("100KHz"));
+    QCOMPARE(w.ui.comboBoxClock->currentText(), QStringLiteral("400KHz"));
+    QVERIFY(w.ui.pushButtonAutoSend->isCheckable());
+    QVERIFY(!w.ui.pushButtonAutoSend->isChecked());
+    QCOMPARE(w.autoTimerId, 0);
+    QCOMPARE(w.ui.textEditInput->toPlainText(), defaultScript());
+    QCOMPARE(w.ui.textEditResult->toPlainText(),
+             QStringLiteral("// The output result is displayed here. \n"
+                            "// FF of I2C read is overwrited by I2C read data."));
+    QCOMPARE(bench.indicatorMessage(), QStringLiteral("Ready."));
+    QCOMPARE(bench.indicatorColour(), lightGreen);
+    QCOMPARE(bench.entries(), QStringList{"FX2 I2C Adapter (simulated) - [1]"});
+    const QString appDir = QCoreApplication::applicationDirPath();
+    QCOMPARE(w.sendTextPath, appDir + QStringLiteral("/Brantle_input.txt"));
+    QCOMPARE(w.resultTextPath, appDir + QStringLiteral("/Brantle_result.txt"));
+    // The result pane looks disabled while it stays editable.
+    const QPalette result = w.ui.textEditResult->palette();
+    QCOMPARE(result.color(QPalette::Active, QPalette::Base),
+             result.color(QPalette::Disabled, QPalette::Base));
+    QVERIFY(!w.ui.textEditResult->isReadOnly());
+    QCOMPARE(w.ui.textEditInput->lineWrapMode(), QTextEdit::NoWrap);
+    QVERIFY(!w.ui.textEditInput->acceptRichText());
+}
+
+void TestBrantle::showStatusWritesTimestampMessageAndColour() {
+    Bench bench;
+    bench.window->showStatus(QStringLiteral("Something"), Qt::blue, QStringLiteral("explained"));
+    const QStringList lines = bench.window->ui.labelInfo->text().split(u'\n');
+    QCOMPARE(lines.size(), 2);
+    QVERIFY2(QRegularExpression(QStringLiteral("^\\d{4}\\.\\d{2}\\.\\d{2}\\.\\d{2}:\\d{2}:\\d{2}$"))
+                 .match(lines[0])
+                 .hasMatch(),
+             qPrintable(lines[0]));
+    QCOMPARE(lines[0].left(11), QDate::currentDate().toString(QStringLiteral("yyyy.MM.dd.")));
+    QCOMPARE(lines[1], QStringLiteral("Something"));
+    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        QCOMPARE(bench.window->ui.labelInfo->palette().color(group, QPalette::Window),
+                 QColor(Qt::blue));
+    QCOMPARE(bench.statusText(), QStringLiteral("explained"));
+    bench.window->showStatus(QStringLiteral("x"), Qt::red, QString());
+    QCOMPARE(bench.statusText(), QString());
+}
+
+void TestBrantle::sendOutcomes_data() {
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<QString>("injection"); // "" | "bulk out" | "throw:TEXT" | "throw int"
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QColor>("colour");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("result"); // "~text": contains
+    QTest::addColumn<int>("selStart");   // -1: no selection expected
+    QTest::addColumn<int>("selEnd");
+
+    const QColor red(Qt::red);
+    QTest::newRow("OK") << defaultScript() << ""
+                        << "OK." << lightGreen << ""
+                        << "~\n00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F \n"
+                        << -1 << -1;
+    QTest::newRow("NoAck still renders") << "A0 00 , A1 FF ;"
+                                         << ""
+                                         << "NoAck" << red << ""
+                                         << "A0 00 , A1 FF ;" << -1 << -1;
+    QTest::newRow("device error")
+        << "A2 00 ;"
+        << "bulk out"
+        << "Error" << red
+        << "Error: Fain to send 4byte data of in-out number of byte to USB device."
+        << "" << -1 << -1;
+    QTest::newRow("parse error selects the span")
+        << "// x\nA2 A2A3 ;"
+        << ""
+        << "Parse Error" << red << "Parse Error: Hex data must be specify by of two digits. "
+        << "" << 8 << 12;
+    QTest::newRow("parse error from the grammar")
+        << "A3 ;"
+        << ""
+        << "Parse Error" << red
+        << "Parse Error: The stop condition cannot be specified immediately after the address of "
+           "the slave (read). "
+        << "" << 3 << 4;
+    QTest::newRow("parse error text of length 0") << "A2 00 ;"
+                                                  << "throw:Parse Error: Index=2, Length=0, made up"
+                                                  << "Parse Error" << red << "Parse Error: made up"
+                                                  << "" << 2 << 2;
+    QTest::newRow("index beyond an integer")
+        << "A2 00 ;"
+        << "throw:Parse Error: Index=99999999999, Length=1, huge"
+        << "Parse Error" << red << "Parse Error: huge"
+        << "" << -1 << -1;
+    QTest::newRow("Error: without a blank") << "A2 00 ;"
+                                            << "throw:Error:tight"
+                                            << "Unexpected Error" << red << "Error:tight"
+                                            << "" << -1 << -1;
+    QTest::newRow("Parse Error without fields")
+        << "A2 00 ;"
+        << "throw:Parse Error: no fields"
+        << "Unexpected Error" << red << "Parse Error: no fields"
+        << "" << -1 << -1;
+    QTest::newRow("any other text") << "A2 00 ;"
+                                    << "throw:Unexpected Error: boom"
+                                    << "Unexpected Error" << red << "Unexpected Error: boom"
+                                    << "" << -1 << -1;
+    QTest::newRow("not a text at all") << "A2 00 ;"
+                                       << "throw int"
+                                       << "Unexpected Error" << red << "Unexpected error occured."
+                                       << "" << -1 << -1;
+}
+
+void TestBrantle::sendOutcomes() {
+    QFETCH(QString, script);
+    QFETCH(QString, injection);
+    QFETCH(QString, message);
+    QFETCH(QColor, colour);
+    QFETCH(QString, status);
+    QFETCH(QString, result);
+    QFETCH(int, selStart);
+    QFETCH(int, selEnd);
+
+    Bench bench;
+    TestWindow &w = *bench.window;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.ui.textEditInput->setPlainText(script);
+    w.ui.pushButtonSend->setFocus();
+    if (injection == QLatin1String("bulk out"))
+        bench.stack.injectFault(Kind::BulkOut, 1, Action::Fail);
+    else if (injection.startsWith(QLatin1String("throw:")))
+        w.thrower = [text = injection.mid(6)] { throw text; };
+    else if (injection == QLatin1String("throw int"))
+        w.thrower = [] { throw 42; };
+    w.statusBar()->showMessage(QStringLiteral("left over from before"));
+
+    bench.send();
+
+    QCOMPARE(bench.indicatorMessage(), message);
+    QCOMPARE(bench.indicatorColour(), colour);
+    QCOMPARE(bench.statusText(), status);
+    if (result.startsWith(u'~'))
+        QVERIFY(w.ui.textEditResult->toPlainText().contains(result.mid(1)));
+    else
+        QCOMPARE(w.ui.textEditResult->toPlainText(), result);
+    const QTextCursor cursor = w.ui.textEditInput->textCursor();
+    if (selStart >= 0) {
+        QCOMPARE(cursor.selectionStart(), selStart);
+        QCOMPARE(cursor.selectionEnd(), selEnd);
+        QVERIFY(w.ui.textEditInput->hasFocus());
+    } else {
+        QVERIFY(!cursor.hasSelection());
+    }
+    QCOMPARE(w.ui.textEditInput->toPlainText(), script);
+}
+
+void TestBrantle::clockChoiceReachesTheStream() {
+    Bench bench;
+    bench.window->ui.textEditInput->setPlainText(QStringLiteral("A2 00 ;"));
+    for (int index : {0, 1}) {
+        bench.window->ui.comboBoxClock->setCurrentIndex(index);
+        bench.stack.clearLog();
+        bench.send();
+        QByteArray stream;
+        for (const auto &e : bench.stack.log())
+            if (e.kind == Kind::BulkOut && e.data.size() > 4)
+                stream = e.data;
+        QCOMPARE(stream.left(4).toHex(),
+                 index == 0 ? QByteArray("00010011") : QByteArray("00010012"));
+    }
+}
+
+void TestBrantle::autoSendRepeatsAndBlinks() {
+    Bench bench;
+    TestWindow &w = *bench.window;
+    w.ui.textEditInput->setPlainText(QStringLiteral("91 FF ;"));
+    const QPalette normal = w.ui.pushButtonAutoSend->palette();
+    w.ui.pushButtonAutoSend->click();
+    QVERIFY(w.ui.pushButtonAutoSend->isChecked());
+    QVERIFY(w.autoTimerId != 0);
+    QCOMPARE(w.sends, 0); // nothing at once
+
+    // Real ticks: one send about every 500 ms.
+    QTRY_COMPARE_WITH_TIMEOUT(w.sends, 1, 1500);
+    QTest::qWait(100);
+    QCOMPARE(w.sends, 1);
+    QTRY_COMPARE_WITH_TIMEOUT(w.sends, 2, 1500);
+    QCOMPARE(w.ui.textEditResult->toPlainText(), QStringLiteral("91 19 ;"));
+    // Two ticks so far: red, then blue.
+    QCOMPARE(w.ui.pushButtonSend->palette().color(QPalette::Active, QPalette::ButtonText),
+             QColor(Qt::blue));
+
+    w.ui.pushButtonAutoSend->click();
+    QCOMPARE(w.autoTimerId, 0);
+    QCOMPARE(w.ui.pushButtonSend->palette().color(QPalette::Active, QPalette::ButtonText),
+             normal.color(QPalette::Active, QPalette::ButtonText));
+    const int sent = w.sends;
+    QTest::qWait(700);
+    QCOMPARE(w.sends, sent);
+
+    // A new period goes on with the colour where the last one stopped.
+    w.ui.pushButtonAutoSend->click();
+    QTimerEvent tick(w.autoTimerId);
+    QCoreApplication::sendEvent(&w, &tick);
+    QCOMPARE(w.ui.pushButtonSend->palette().color(QPalette::Active, QPalette::ButtonText),
+             QColor(Qt::red));
+    // Ticks of other timers are not sends.
+    QTimerEvent other(w.autoTimerId + 1000);
+    const int before = w.sends;
+    QCoreApplication::sendEvent(&w, &other);
+    QCOMPARE(w.sends, before);
+    w.ui.pushButtonAutoSend->click();
+}
+
+void TestBrantle::autoSendKeepsGoingThroughErrors() {
+    Bench bench;
+    TestWindow &w = *bench.window;
+    w.ui.textEditInput->setPlainText(QStringLiteral("A2 00 ;"));
+    w.thrower = [] { throw QStringLiteral("Error: Device not found."); };
+    w.ui.pushButtonAutoSend->click();
+    for (int i = 0; i < 3; ++i) {
+        QTimerEvent tick(w.autoTimerId);
+        QCoreApplication::sendEvent(&w, &tick);
+        QCOMPARE(bench.indicatorMessage(), QStringLiteral("Error"));
+    }
+    QCOMPARE(w.sends, 3);
+    QVERIFY(w.autoTimerId != 0);
+    QVERIFY(w.ui.pushButtonAutoSend->isChecked());
+    w.ui.pushButtonAutoSend->click();
+}
+
+void TestBrantle::scrollingFollowsBothWays() {
+    Bench bench;
+    Brantle &w = *bench.window;
+    w.resize(783, 491);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QStringList lines;
+    for (int i = 0; i < 300; ++i)
+        lines << QStringLiteral("A2 %1 ; // a long line to scroll sideways ")
+                     .arg(i % 100, 2, 10, QLatin1Char('0'))
+                     .repeated(4);
+    w.ui.textEditInput->setPlainText(lines.join(u'\n'));
+    w.ui.textEditResult->setPlainText(lines.mid(0, 100).join(u'\n'));
+    QScrollBar *inV = w.ui.textEditInput->verticalScrollBar();
+    QScrollBar *outV = w.ui.textEditResult->verticalScrollBar();
+    QScrollBar *inH = w.ui.textEditInput->horizontalScrollBar();
+    QScrollBar *outH = w.ui.textEditResult->horizontalScrollBar();
+    QVERIFY(outV->maximum() > 10 && inV->maximum() > outV->maximum());
+
+    inV->setValue(10);
+    QCOMPARE(outV->value(), 10);
+    inH->setValue(25);
+    QCOMPARE(outH->value(), 25);
+    outV->setValue(7);
+    QCOMPARE(inV->value(), 7);
+    // The shorter pane stops at its end.
+    inV->setValue(inV->maximum());
+    QCOMPARE(outV->value(), outV->maximum());
+    QCOMPARE(inV->value(), inV->maximum());
+    QVERIFY(!w.scrollSyncBusy);
+}
+
+void TestBrantle::fileCommandsRememberTheirPaths() {
+    Bench bench;
+    Brantle &w = *bench.window;
+    const QString script = m_dir.filePath(QStringLiteral("script.txt"));
+    {
+        QFile f(script);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("A2 00\r\n;\r\n");
+    }
+    {
+        FileDialogAnswer answer(script);
+        w.ui.actionOpen_Send_Text->trigger();
+        QCOMPARE(QFileInfo(answer.proposed).fileName(), QStringLiteral("Brantle_input.txt"));
+        QCOMPARE(answer.proposedDirectory, QCoreApplication::applicationDirPath());
+        QCOMPARE(answer.nameFilters, QStringList{"Text files (*.txt)"});
+    }
+    QCOMPARE(w.ui.textEditInput->toPlainText(), QStringLiteral("A2 00\n;\n"));
+    QCOMPARE(w.sendTextPath, script);
+
+    // Saving proposes the file just opened; the result has a path of its own.
+    const QString longer = m_dir.filePath(QStringLiteral("result.txt"));
+    {
+        QFile f(longer);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(400, 'x'));
+    }
+    w.ui.textEditResult->setPlainText(QStringLiteral("A2 00 ;"));
+    {
+        FileDialogAnswer answer(longer);
+        w.ui.actionSave_Result_Text->trigger();
+        QCOMPARE(QFileInfo(answer.proposed).fileName(), QStringLiteral("Brantle_result.txt"));
+    }
+    QFile saved(longer);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(), QByteArray("A2 00 ;"));
+    {
+        FileDialogAnswer answer{QString()};
+        w.ui.actionOpen_Result_Text->trigger();
+        QCOMPARE(answer.proposed, longer);
+    }
+    {
+        FileDialogAnswer answer{QString()};
+        w.ui.actionSave_Send_Text->trigger();
+        QCOMPARE(answer.proposed, script);
+    }
+}
+
+void TestBrantle::fileCommandCancelChangesNothing() {
+    Bench bench;
+    Brantle &w = *bench.window;
+    const QString before = w.ui.textEditInput->toPlainText();
+    const QString path = w.sendTextPath;
+    FileDialogAnswer answer{QString()};
+    w.ui.actionOpen_Send_Text->trigger();
+    QCOMPARE(w.ui.textEditInput->toPlainText(), before);
+    QCOMPARE(w.sendTextPath, path);
+}
+
+void TestBrantle::dropOnTheResultEditor() {
+    Bench bench;
+    Brantle &w = *bench.window;
+    const QString file = m_dir.filePath(QStringLiteral("dropped.txt"));
+    {
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("dropped");
+    }
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(file)});
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w.ui.textEditResult->viewport(), &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w.ui.textEditResult->viewport(), &drop);
+    QCOMPARE(w.ui.textEditResult->toPlainText(), QStringLiteral("dropped"));
+    QCOMPARE(w.ui.textEditInput->toPlainText(), defaultScript());
+}
+
+void TestBrantle::deviceListFollowsPlugging() {
+    Bench bench;
+    Brantle &w = *bench.window;
+    const QString first = QStringLiteral("FX2 I2C Adapter (simulated) - [1]");
+    const QString second = QStringLiteral("Bench B - [2]");
+    bench.paths << bench.plug(QStringLiteral("Bench B"));
+    QTRY_COMPARE(bench.entries(), (QStringList{first, second}));
+    QCOMPARE(w.comboBoxDevices->currentText(), first);
+
+    w.comboBoxDevices->setCurrentIndex(1);
+    QCOMPARE(w.device().friendlyName(), QStringLiteral("Bench B"));
+    // Unplugging the first keeps the second selected by its text.
+    bench.stack.unplug(bench.paths[0]);
+    QTRY_COMPARE(bench.entries(), QStringList{second});
+    QCOMPARE(w.comboBoxDevices->currentText(), second);
+    QCOMPARE(bench.indicatorMessage(), QStringLiteral("Ready."));
+    QCOMPARE(w.device().friendlyName(), QStringLiteral("Bench B"));
+    QCOMPARE(w.comboBoxDevices->palette().color(QPalette::Active, QPalette::Base),
+             QColor(Qt::white));
+
+    // The remaining adapter works (it is fresh: the firmware is downloaded).
+    w.ui.textEditInput->setPlainText(QStringLiteral("91 FF ;"));
+    bench.send();
+    QCOMPARE(bench.indicatorMessage(), QStringLiteral("OK."));
+
+    bench.stack.unplug(bench.paths[1]);
+    QTRY_COMPARE(bench.entries(), QStringList());
+    QCOMPARE(w.comboBoxDevices->currentIndex(), -1);
+    QCOMPARE(bench.indicatorMessage(), QStringLiteral("No Device Found"));
+    QCOMPARE(bench.indicatorColour(), QColor(Qt::red));
+    QCOMPARE(bench.statusText(), QStringLiteral("Error: Device not found."));
+    QCOMPARE(w.comboBoxDevices->palette().color(QPalette::Active, QPalette::Base), QColor(Qt::red));
+    bench.send();
+    QCOMPARE(bench.indicatorMessage(), QStringLiteral("Error"));
+    QCOMPARE(bench.statusText(), QStringLiteral("Error: Device not found."));
+
+    // Plugged in again: listed, selected, and usable.
+    bench.plug();
+    QTRY_COMPARE(bench.entries().size(), 1);
+    QCOMPARE(w.comboBoxDevices->currentIndex(), 0);
+    bench.send();
+    QCOMPARE(bench.indicatorMessage(), QStringLiteral("OK."));
+}
+
+void TestBrantle::identicalAdaptersSelectTheFirst() {
+    Bench bench(0);
+    bench.plug(QStringLiteral("Twin"), 9);
+    bench.plug(QStringLiteral("Twin"), 9);
+    Brantle &w = *bench.window;
+    w.refreshDeviceList();
+    QCOMPARE(bench.entries(), (QStringList{"Twin - [9]", "Twin - [9]"}));
+    w.comboBoxDevices->setCurrentIndex(1);
+    w.refreshDeviceList();
+    QCOMPARE(w.comboBoxDevices->currentIndex(), 0);
+}
+
+// Closing a handle can fail in the driver; the list reports it and carries on
+// instead of ending the program.
+void TestBrantle::failingCloseIsReportedNotFatal() {
+    Bench bench;
+    Brantle &w = *bench.window;
+    bench.port.failClose = true;
+    w.refreshDeviceList();
+    QCOMPARE(bench.entries(), QStringList{"FX2 I2C Adapter (simulated) - [1]"});
+    QVERIFY(bench.statusText().isEmpty() ||
+            bench.statusText() == QLatin1String("Failed to close handle to driver."));
+    w.openSelectedDevice();
+    QCOMPARE(bench.indicatorMessage(), QStringLiteral("Error"));
+    QCOMPARE(bench.statusText(), QStringLiteral("Failed to close handle to driver."));
+    bench.port.failClose = false;
+}
+
+void TestBrantle::productDialogIsOneInstance() {
+    Bench bench;
+    Brantle &w = *bench.window;
+    w.ui.action_Product_Info->trigger();
+    w.ui.action_Product_Info->trigger();
+    const auto dialogs = w.findChildren<FormProductInfo *>();
+    QCOMPARE(dialogs.size(), 1);
+    QVERIFY(dialogs[0]->isVisible());
+    QVERIFY(!dialogs[0]->isModal());
+    QCOMPARE(dialogs[0]->ui.labelProductName->text(), QStringLiteral("Orvane Corporation Brantle"));
+    QCOMPARE(dialogs[0]->ui.labelProductVersion->text(), QStringLiteral("Version 2.0.1.0"));
+}
+
+void TestBrantle::japaneseCatalogue() {
+    QTranslator translator;
+    QVERIFY(translator.load(QStringLiteral("brantle_ja_JP"), QStringLiteral(":/Brantle")));
+    QCoreApplication::installTranslator(&translator);
+    auto remove = qScopeGuard([&] { QCoreApplication::removeTranslator(&translator); });
+
+    Bench bench;
+    TestWindow &w = *bench.window;
+    QCOMPARE(w.windowTitle(), QStringLiteral("Brantle-2.0.1.0"));
+    QCOMPARE(w.ui.pushButtonSend->text(), QStringLiteral("出力"));
+    QCOMPARE(w.ui.pushButtonAutoSend->text(), QStringLiteral("自動出力"));
+    QCOMPARE(w.ui.menu_File->title(), QStringLiteral("ファイル(&F)"));
+    QCOMPARE(w.ui.action_Product_Info->text(), QStringLiteral("製品情報(&P)"));
+    QCOMPARE(w.ui.label_3->text(), QStringLiteral("[wait 0.02] //0.02msec"));
+    QVERIFY(w.ui.textEditInput->toPlainText().startsWith(
+        QStringLiteral("// ここに出力したいI2Cテキストを書きます。")));
+    QCOMPARE(w.ui.textEditInput->toPlainText().count(u'\n'), 27);
+    QCOMPARE(w.ui.textEditResult->toPlainText(),
+             QStringLiteral("// ここに出力結果が表示されます。\n// "
+                            "I2CリードのFF部分が読み込みデータで上書き\n// 表示されます。"));
+    QCOMPARE(w.productInfo()->windowTitle(), QStringLiteral("製品情報"));
+    QCOMPARE(w.productInfo()->ui.labelProductVersion->text(), QStringLiteral("バージョン 2.0.1.0"));
+    // The five without a translation show their source.
+    QCOMPARE(QCoreApplication::translate("BrantleClass", "Brantle"), QStringLiteral("Brantle"));
+    QCOMPARE(QCoreApplication::translate("BrantleClass", "2009/04/06 00:00:00\nReady"),
+             QStringLiteral("2009/04/06 00:00:00\nReady"));
+    for (const char *source : {"XXXXXXXXXX", "Version X.X.X.X", "Copyright"})
+        QCOMPARE(QCoreApplication::translate("Dialog", source), QString::fromLatin1(source));
+    // Lookups are exact, trailing blank and all.
+    QCOMPARE(
+        QCoreApplication::translate("Brantle", "Error: 0x00 of the escape code is used alone."),
+        QStringLiteral("Error: 0x00 of the escape code is used alone."));
+
+    // A script error is still told apart, with its span, and shown translated.
+    w.ui.textEditInput->setPlainText(QStringLiteral("A2 0 ;"));
+    bench.send();
+    QCOMPARE(bench.indicatorMessage(), QStringLiteral("Parse Error"));
+    QCOMPARE(bench.statusText(),
+             QStringLiteral("文法エラー：　バイトデータは二桁の16進数で指定する必要があります。"));
+    QCOMPARE(w.ui.textEditInput->textCursor().selectionStart(), 3);
+    QCOMPARE(w.ui.textEditInput->textCursor().selectionEnd(), 4);
+    // So is a translated script error that arrives as plain text.
+    w.thrower = [] { throw QStringLiteral("文法エラー：　Index=1, Length=2, 何か"); };
+    w.ui.textEditInput->setPlainText(QStringLiteral("A2 00 ;"));
+    bench.send();
+    QCOMPARE(bench.indicatorMessage(), QStringLiteral("Parse Error"));
+    QCOMPARE(w.ui.textEditInput->textCursor().selectionStart(), 1);
+    QCOMPARE(w.ui.textEditInput->textCursor().selectionEnd(), 3);
+    // And a device error.
+    w.thrower = nullptr;
+    bench.stack.unplug(bench.paths[0]);
+    QTRY_COMPARE(bench.entries(), QStringList());
+    QCOMPARE(bench.statusText(), QStringLiteral("エラー：　デバイスが見つかりませんでした。"));
+    bench.send();
+    QCOMPARE(bench.indicatorMessage(), QStringLiteral("Error"));
+    QCOMPARE(bench.statusText(), QStringLiteral("エラー：　デバイスが見つかりませんでした。"));
+}
+
+QTEST_MAIN(TestBrantle)
+#include "tst_brantle.moc"
