@@ -128,9 +128,18 @@ void FirmwareLogicTest::transaction_data() {
         << "S A2+ 10+ w20 P" << hex("00");
     QTest::newRow("wait after the stop") << hex("0001 0012 0013 A2 10 0014 0030 04 01 01 00") << 1
                                          << true << -1 << none << "S A2+ 10+ P w20" << hex("00");
-    QTest::newRow("wait inside a read keeps the read going")
+    QTest::newRow("wait inside a read follows the byte before it")
         << hex("0001 0012 0013 A3 FF FF 0030 04 01 02 00 FF 0014") << 4 << true << -1 << none
-        << "S A3+ <5A+ w40 <C3+ <11- P" << hex("5A C3 11 00");
+        << "S A3+ <5A+ <C3+ w40 <11- P" << hex("5A C3 11 00");
+    QTest::newRow("wait after a read's last placeholder: not acknowledged")
+        << hex("0001 0012 0013 A3 FF FF 0030 04 01 02 00 0014") << 3 << true << -1 << none
+        << "S A3+ <5A+ <C3- w40 P" << hex("5A C3 00");
+    QTest::newRow("waits in a row inside a read")
+        << hex("0001 0012 0013 A3 FF 0030 04 01 02 00 0030 04 01 03 00 FF 0014") << 3 << true << -1
+        << none << "S A3+ <5A+ w40 w60 <C3- P" << hex("5A C3 00");
+    QTest::newRow("wait before a read's stop looks past another wait")
+        << hex("0001 0012 0013 A3 FF 0030 04 01 02 00 0030 03 02 00 0014") << 2 << true << -1
+        << none << "S A3+ <5A- w40 P" << hex("5A 00");
     QTest::newRow("wait with both count bytes zero-valued")
         << hex("0001 0012 0013 A2 0030 04 01 00 01 0014") << 1 << true << -1 << none
         << "S A2+ w5120 P" << hex("00");
