@@ -66,6 +66,8 @@ private slots:
     void replyPackets();
     void streamAcrossPackets_data();
     void streamAcrossPackets();
+    void headerAcrossPackets_data();
+    void headerAcrossPackets();
     void portA();
 };
 
@@ -310,6 +312,31 @@ void FirmwareLogicTest::streamAcrossPackets() {
     FakeFx2 chip(i2c);
     send(chip, stream, 701, packetSize);
     QCOMPARE(chip.reply(), counting(700) + QByteArray(1, 0));
+}
+
+// Header and stream sent together and cut anywhere, the header too; an
+// empty packet between transactions starts nothing.
+void FirmwareLogicTest::headerAcrossPackets_data() {
+    QTest::addColumn<int>("packetSize");
+    QTest::newRow("1-byte packets") << 1;
+    QTest::newRow("2-byte packets") << 2;
+    QTest::newRow("3-byte packets") << 3;
+    QTest::newRow("5-byte packets") << 5;
+}
+
+void FirmwareLogicTest::headerAcrossPackets() {
+    QFETCH(int, packetSize);
+    const QByteArray stream = readStream(20);
+    const QByteArray all = header(stream.size() + WIRE_HEADER_SIZE, 21) + stream;
+    ScriptedBus i2c;
+    i2c.addSlave(0x51, counting(40));
+    FakeFx2 chip(i2c);
+    chip.queueOutPacket(QByteArray());
+    for (int at = 0; at < all.size(); at += packetSize)
+        chip.queueOutPacket(all.mid(at, packetSize));
+    while (chip.outPacketsLeft() > 0)
+        transaction_run();
+    QCOMPARE(chip.reply(), counting(20) + QByteArray(1, 0));
 }
 
 void FirmwareLogicTest::portA() {
