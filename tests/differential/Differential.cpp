@@ -76,6 +76,8 @@ QList<QByteArray> packetsOf(const Transaction &t) {
     const int length = t.length >= 0 ? t.length : int(t.stream.size()) + WIRE_HEADER_SIZE;
     const QByteArray h = header(length, t.reply);
     QList<QByteArray> packets;
+    if (t.emptyPacketFirst)
+        packets << QByteArray();
     if (t.glued) {
         const QByteArray all = h + t.stream;
         for (int at = 0; at < all.size(); at += t.packetSize)

@@ -18,6 +18,7 @@ struct Transaction {
     // stream in packets of this size; or (glued) header and stream together.
     int packetSize = 512;
     bool glued = false;
+    bool emptyPacketFirst = false;
     // Overrides the header's L (the count of bytes sent stays the stream's).
     int length = -1;
     // Faults set on the bus before the transaction.

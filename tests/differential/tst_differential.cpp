@@ -342,6 +342,17 @@ void TestDifferential::sameOutcome_data() {
     QTest::newRow("header glued to the stream")
         << Transactions{inPackets(tx(eepromRead(0, 600), 601), 512, true)};
     QTest::newRow("one-byte packets") << Transactions{inPackets(tx(worked, 3), 1, false)};
+    QTest::newRow("header split over two packets")
+        << Transactions{inPackets(tx(worked, 3), 2, true), tx(worked, 3)};
+    QTest::newRow("header and stream byte by byte")
+        << Transactions{inPackets(tx(worked, 3), 1, true), tx(worked, 3)};
+    QTest::newRow("header cut after three bytes")
+        << Transactions{inPackets(tx(eepromRead(0, 10), 11), 3, true)};
+    {
+        Transaction afterEmpty = tx(worked, 3);
+        afterEmpty.emptyPacketFirst = true;
+        QTest::newRow("empty packet before the header") << Transactions{afterEmpty, tx(worked, 3)};
+    }
     QTest::newRow("64-byte packets, glued")
         << Transactions{inPackets(tx(eepromRead(0x40, 200), 201), 64, true)};
 
