@@ -144,6 +144,12 @@ void ReferenceCore::finishTransaction() {
     std::copy(HeaderOverwrite, HeaderOverwrite + WIRE_HEADER_SIZE, buffer_.begin());
     abandoned_ = false;
     resultCount_ = 0;
+    // Each transaction starts its own sequence: a START requested at the end
+    // of the last one, or the read it left open, is not carried over.
+    startRequested_ = stopRequested_ = false;
+    readMode_ = firstReadPending_ = false;
+    rxLatched_ = lastRead_ = false;
+    readsOwed_ = 0;
     interpret(length_);
     reply(QByteArray(reinterpret_cast<const char *>(buffer_.data()) + length_, replyCount_));
 }
@@ -238,7 +244,7 @@ void ReferenceCore::extended(int at, int length) {
     case ExtPortADir:
         if (length < ExtPortLength)
             return;
-        completeInFlight();
+        settleBeforePort();
         // Pins 4..7 become outputs where their bit of the low nibble is 0;
         // pins 0..3 become inputs. The output latch is left alone.
         portAOe_ = uint8_t((~buffer_[at + 2] & 0x0F) << 4);
@@ -246,12 +252,21 @@ void ReferenceCore::extended(int at, int length) {
     case ExtPortARead:
         if (length < ExtPortLength)
             return;
-        completeInFlight();
+        settleBeforePort();
         appendResult(uint8_t(portAPins() >> 4));
         return;
     default:
         return; // unknown sub-code: its n bytes are skipped unread
     }
+}
+
+// Everything the stream asked of the bus before a port A command is done
+// first, the pending byte included; a read in progress ends with its last
+// byte and a STOP, so its results come before the port's in the reply.
+void ReferenceCore::settleBeforePort() {
+    flushPending(true);
+    finishRead();
+    completeInFlight();
 }
 
 bool ReferenceCore::busByteFollows(int at) const {

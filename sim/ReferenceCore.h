@@ -61,6 +61,7 @@ private:
     // `last`: the byte, if a read placeholder, is its read's last.
     void flushPending(bool last = false);
     void finishRead();
+    void settleBeforePort();
     // `last`: a read placeholder that ends its read although no STOP is
     // requested yet.
     void handToEngine(uint8_t byte, bool last = false);
