@@ -202,6 +202,8 @@ private slots:
     void workedTransactionAnswersFromTheEeprom();
     void randomScripts_data();
     void randomScripts();
+    void randomStreams_data();
+    void randomStreams();
 };
 
 void TestDifferential::sameOutcome_data() {
@@ -290,6 +292,10 @@ void TestDifferential::sameOutcome_data() {
         << Transactions{tx("0001 0012 0013 A3 FF FF 0013 A2 0000 0000 0014", 3)};
     QTest::newRow("read ended by a start right after its address")
         << Transactions{tx("0001 0012 0013 A3 0013 A2 0000 0000 0014", 1)};
+    QTest::newRow("start requested at the end is not carried over")
+        << Transactions{tx("0001 0012 0013", 1), tx("0001 0012 12 0014", 1)};
+    QTest::newRow("port A read inside a read")
+        << Transactions{tx("0001 0012 0013 A3 FF FF 0030 03 03 00 0014", 4)};
     QTest::newRow("opening code inside a read")
         << Transactions{tx("0001 0012 0013 A3 FF FF 0001 FF 0014", 3)};
 
@@ -445,6 +451,60 @@ void TestDifferential::randomScripts() {
     const QString difference = compareOutcomes(firmware, runReference(transactions));
     QVERIFY2(difference.isEmpty(), qPrintable(script + QLatin1Char('\n') + difference));
     QCOMPARE(firmware.replies.first().size(), reads + 1);
+}
+
+void TestDifferential::randomStreams_data() {
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<int>("reply");
+
+    static const char *const addresses[] = {"A2", "A3", "90", "91", "A0", "A1", "0000"};
+    static const char *const items[] = {"FF",
+                                        "FF",
+                                        "FF",
+                                        "12",
+                                        "0000",
+                                        "0030 04 01 03 00",
+                                        "0030 04 01 00 01",
+                                        "0011",
+                                        "0012",
+                                        "0002",
+                                        "0010",
+                                        "0030 05 09 00 13 00",
+                                        "0030 00",
+                                        "0013 A3",
+                                        "0013 A2",
+                                        "0013 91"};
+    QRandomGenerator random(99u);
+    for (int i = 0; i < 1000; ++i) {
+        QByteArray stream = hex("0001");
+        const int transfers = 1 + int(random.bounded(5));
+        for (int t = 0; t < transfers; ++t) {
+            stream += hex("0013") + hex(addresses[random.bounded(7)]);
+            const int n = int(random.bounded(10));
+            for (int k = 0; k < n; ++k)
+                stream += hex(items[random.bounded(int(sizeof items / sizeof *items))]);
+            if (random.bounded(100) < 80)
+                stream += hex("0014");
+            // Port A between transfers (inside a read it would end the read).
+            if (random.bounded(100) < 20)
+                stream += hex(random.bounded(2) ? "0030 03 03 00" : "0030 03 02 0A");
+        }
+        if (random.bounded(100) < 10)
+            stream += hex("00");
+        QTest::addRow("stream %d", i) << stream << int(random.bounded(20));
+    }
+}
+
+// Streams no script gives: transfers whose bytes, escapes and extended\n// blocks come in any
+// order.
+void TestDifferential::randomStreams() {
+    QFETCH(QByteArray, stream);
+    QFETCH(int, reply);
+    const Transactions transactions{tx(stream, reply), tx(stream, reply)};
+    const QString difference =
+        compareOutcomes(runFirmware(transactions), runReference(transactions));
+    QVERIFY2(difference.isEmpty(),
+             qPrintable(QString::fromLatin1(stream.toHex(' ')) + QLatin1Char('\n') + difference));
 }
 
 QTEST_GUILESS_MAIN(TestDifferential)
