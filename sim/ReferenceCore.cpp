@@ -414,15 +414,19 @@ void ReferenceCore::doStop() {
     stopRequested_ = false;
     if (abandoned_)
         return;
-    if (readMode_ && rxLatched_) {
+    const bool endingRead = readMode_ && rxLatched_;
+    if (endingRead) {
         // STOP is set before the last byte is taken from I2DAT, so no further
-        // byte is started.
+        // byte is started. Placeholders after it start a read afresh.
         readI2dat(false);
+        firstReadPending_ = true;
+        lastRead_ = false;
     } else if (!waitDone()) {
         return;
     }
-    // Only a transfer this controller began has a STOP to end it.
-    if (abandoned_ || !bus_.owned())
+    // Only a transfer this controller began has a STOP to end it; a read
+    // always ends with one, since only STOP takes the controller out of it.
+    if (abandoned_ || (!endingRead && !bus_.owned()))
         return;
     inFlightResult_ = bus_.stop();
     inFlightIsWrite_ = false;
