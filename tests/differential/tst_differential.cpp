@@ -296,6 +296,8 @@ void TestDifferential::sameOutcome_data() {
         << Transactions{tx("0001 0012 0013", 1), tx("0001 0012 12 0014", 1)};
     QTest::newRow("port A read inside a read")
         << Transactions{tx("0001 0012 0013 A3 FF FF 0030 03 03 00 0014", 4)};
+    QTest::newRow("placeholders after a read ended by port A")
+        << Transactions{tx("0001 0012 0013 A3 FF 0030 03 03 00 FF FF 0014", 5)};
     QTest::newRow("opening code inside a read")
         << Transactions{tx("0001 0012 0013 A3 FF FF 0001 FF 0014", 3)};
 
@@ -471,21 +473,24 @@ void TestDifferential::randomStreams_data() {
                                         "0010",
                                         "0030 05 09 00 13 00",
                                         "0030 00",
+                                        "0030 03 03 00",
+                                        "0030 03 02 0A",
+                                        "0014",
                                         "0013 A3",
                                         "0013 A2",
                                         "0013 91"};
     QRandomGenerator random(99u);
-    for (int i = 0; i < 1000; ++i) {
+    for (int i = 0; i < 1500; ++i) {
         QByteArray stream = hex("0001");
         const int transfers = 1 + int(random.bounded(5));
         for (int t = 0; t < transfers; ++t) {
-            stream += hex("0013") + hex(addresses[random.bounded(7)]);
+            if (random.bounded(2))
+                stream += hex("0013") + hex(addresses[random.bounded(7)]);
             const int n = int(random.bounded(10));
             for (int k = 0; k < n; ++k)
                 stream += hex(items[random.bounded(int(sizeof items / sizeof *items))]);
             if (random.bounded(100) < 80)
                 stream += hex("0014");
-            // Port A between transfers (inside a read it would end the read).
             if (random.bounded(100) < 20)
                 stream += hex(random.bounded(2) ? "0030 03 03 00" : "0030 03 02 0A");
         }
@@ -495,8 +500,8 @@ void TestDifferential::randomStreams_data() {
     }
 }
 
-// Streams no script gives: transfers whose bytes, escapes and extended\n// blocks come in any
-// order.
+// Streams no script gives: transfers with or without their START and STOP,
+// whose bytes, escapes and extended blocks come in any order.
 void TestDifferential::randomStreams() {
     QFETCH(QByteArray, stream);
     QFETCH(int, reply);
