@@ -90,6 +90,11 @@ private slots:
         QTest::newRow("wait after the last placeholder: not acknowledged")
             << hex("00 01 00 13 A3 FF FF 00 30 04 01 FA 00 00 14") << 3 << "00 01 00"
             << "S A3+ r00+ r01- P";
+        // A port read ends the read; the placeholders after it start a read
+        // of their own (nobody is addressed: the bus reads ones).
+        QTest::newRow("placeholders after a read that a port read ended")
+            << hex("00 01 00 13 A3 FF 00 30 03 03 00 FF FF 00 14") << 5 << "00 0F FF FF 00"
+            << "S A3+ r00- P rFF+ rFF- P";
         QTest::newRow("read ended by the end of the stream")
             << hex("00 01 00 13 A3 FF FF") << 3 << "00 01 00"
             << "S A3+ r00+ r01- P";
