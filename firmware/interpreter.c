@@ -20,11 +20,47 @@ static void data_byte(uint8_t b) {
     pending_valid = 1;
 }
 
-static void pause_units(uint16_t units) {
-    /* Inside a read the placeholder waiting to go stays pending: handing it
-       on now would mark it as the read's last byte. The bus pauses after the
-       byte already in flight instead. */
-    if (pending_valid && i2c_in_read()) {
+/* Whether the next thing on the bus after stream[at] is another bus byte,
+   passing over extended blocks and codes that leave the bus alone. */
+static uint8_t bus_byte_follows(HW_XDATA const uint8_t *stream, uint16_t at, uint16_t len) {
+    uint8_t code;
+    uint8_t n;
+
+    while (at < len) {
+        if (stream[at] != WireEscape)
+            return 1;
+        if ((uint16_t)(len - at) < 2)
+            return 0;
+        code = stream[at + 1];
+        at += 2;
+        if (code == CmdZeroByte)
+            return 1;
+        if (code == CmdOpen || code == CmdStart || code == CmdStop)
+            return 0;
+        if (code == CmdWait) {
+            if (at >= len)
+                return 0;
+            n = stream[at];
+            if ((uint16_t)(len - at) <= n)
+                return 0;
+            at += n ? n : 1;
+        }
+    }
+    return 0;
+}
+
+/* `next` is where the stream goes on after the wait. Inside a read the
+   placeholder waiting to go is handed on first, so the pause follows its
+   byte; whether it is the read's last byte (LASTRD, then the STOP after the
+   pause) depends on whether another bus byte comes after the wait. */
+static void pause_units(uint16_t units, HW_XDATA const uint8_t *stream, uint16_t next,
+                        uint16_t len) {
+    if (i2c_in_read()) {
+        /* Completing would end the read: only the byte in flight is waited for. */
+        if (pending_valid) {
+            pending_valid = 0;
+            i2c_byte(pending, bus_byte_follows(stream, next, len));
+        }
         i2c_settle();
     } else {
         hand_pending_last();
@@ -48,7 +84,8 @@ static uint16_t extended(HW_XDATA uint8_t *stream, uint16_t at, uint16_t len) {
         return n;
     sub = stream[at + 1];
     if (sub == ExtWait && n >= 4) {
-        pause_units((uint16_t)(stream[at + 2] | ((uint16_t)stream[at + 3] << 8)));
+        pause_units((uint16_t)(stream[at + 2] | ((uint16_t)stream[at + 3] << 8)), stream,
+                    (uint16_t)(at + n), len);
     } else if (sub == ExtPortADir && n >= 3) {
         hand_pending_last();
         i2c_complete();

@@ -47,14 +47,32 @@ void transaction_run(void) {
     uint16_t total;
     uint16_t reply;
     uint16_t got = 0;
+    uint16_t take;
     uint8_t fits;
 
-    if (count < WIRE_HEADER_SIZE) {
-        hw_out_release(); /* no header to go by */
+    if (count == 0) {
+        hw_out_release(); /* an empty packet starts nothing */
         return;
     }
-    total = (uint16_t)(packet[0] | ((uint16_t)packet[1] << 8));
-    reply = (uint16_t)(packet[2] | ((uint16_t)packet[3] << 8));
+    /* The header normally opens the first packet; a host that cuts it up
+       still gets it collected from the packets that follow. */
+    for (;;) {
+        take = WIRE_HEADER_SIZE - got;
+        if (take > count)
+            take = count;
+        hw_copy(command_buffer + got, packet, take);
+        got += take;
+        if (got == WIRE_HEADER_SIZE)
+            break;
+        hw_out_release();
+        packet = wait_out_packet();
+        count = hw_out_count();
+    }
+    packet += take;
+    count -= take;
+
+    total = (uint16_t)(command_buffer[0] | ((uint16_t)command_buffer[1] << 8));
+    reply = (uint16_t)(command_buffer[2] | ((uint16_t)command_buffer[3] << 8));
     if (total < WIRE_HEADER_SIZE)
         total = WIRE_HEADER_SIZE; /* the header itself has arrived in any case */
     /* The stream and its results share the buffer below the interrupt table. */

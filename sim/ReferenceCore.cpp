@@ -106,7 +106,8 @@ void ReferenceCore::receiveOut(uint8_t endpointAddress, const QByteArray &packet
             if (header_.size() < WIRE_HEADER_SIZE)
                 return;
             const auto h = reinterpret_cast<const uint8_t *>(header_.constData());
-            length_ = h[0] | (h[1] << 8);
+            // L counts the header, which has arrived whatever L says.
+            length_ = std::max<int>(h[0] | (h[1] << 8), WIRE_HEADER_SIZE);
             replyCount_ = h[2] | (h[3] << 8);
             // The stored transaction and its results share one buffer: a
             // transaction that cannot fit is drained unstored and refused.
@@ -143,6 +144,12 @@ void ReferenceCore::finishTransaction() {
     std::copy(HeaderOverwrite, HeaderOverwrite + WIRE_HEADER_SIZE, buffer_.begin());
     abandoned_ = false;
     resultCount_ = 0;
+    // Each transaction starts its own sequence: a START requested at the end
+    // of the last one, or the read it left open, is not carried over.
+    startRequested_ = stopRequested_ = false;
+    readMode_ = firstReadPending_ = false;
+    rxLatched_ = lastRead_ = false;
+    readsOwed_ = 0;
     interpret(length_);
     reply(QByteArray(reinterpret_cast<const char *>(buffer_.data()) + length_, replyCount_));
 }
@@ -184,7 +191,7 @@ void ReferenceCore::interpret(int length) {
             bus_.setClockHz(400000);
             break;
         case CmdStart:
-            flushPending();
+            flushPending(true);
             startRequested_ = true;
             break;
         case CmdStop:
@@ -209,7 +216,8 @@ void ReferenceCore::interpret(int length) {
             break; // 0x02, 0x10 and unknown codes do nothing
         }
     }
-    flushPending();
+    flushPending(true);
+    finishRead();
     completeInFlight();
     appendResult(statusByte());
 }
@@ -220,7 +228,15 @@ void ReferenceCore::extended(int at, int length) {
     case ExtWait:
         if (length < ExtWaitLength)
             return;
-        flushPending();
+        if (pendingValid_ && readMode_ && !startRequested_) {
+            // A placeholder goes on before the pause, so the pause follows
+            // its byte; it is the read's last byte (not acknowledged, the
+            // STOP after the pause) unless another bus byte comes next.
+            pendingValid_ = false;
+            handToEngine(pending_, !busByteFollows(at + length));
+        } else {
+            flushPending();
+        }
         completeInFlight();
         if (!abandoned_)
             bus_.elapse(int64_t(buffer_[at + 2] | (buffer_[at + 3] << 8)) * WaitUnitNs);
@@ -228,7 +244,7 @@ void ReferenceCore::extended(int at, int length) {
     case ExtPortADir:
         if (length < ExtPortLength)
             return;
-        completeInFlight();
+        settleBeforePort();
         // Pins 4..7 become outputs where their bit of the low nibble is 0;
         // pins 0..3 become inputs. The output latch is left alone.
         portAOe_ = uint8_t((~buffer_[at + 2] & 0x0F) << 4);
@@ -236,7 +252,7 @@ void ReferenceCore::extended(int at, int length) {
     case ExtPortARead:
         if (length < ExtPortLength)
             return;
-        completeInFlight();
+        settleBeforePort();
         appendResult(uint8_t(portAPins() >> 4));
         return;
     default:
@@ -244,15 +260,57 @@ void ReferenceCore::extended(int at, int length) {
     }
 }
 
-void ReferenceCore::flushPending() {
+// Everything the stream asked of the bus before a port A command is done
+// first, the pending byte included; a read in progress ends with its last
+// byte and a STOP, so its results come before the port's in the reply.
+void ReferenceCore::settleBeforePort() {
+    flushPending(true);
+    finishRead();
+    completeInFlight();
+}
+
+bool ReferenceCore::busByteFollows(int at) const {
+    const int length = length_;
+    while (at < length) {
+        if (buffer_[at] != WireEscape)
+            return true;
+        if (at + 1 >= length)
+            return false;
+        const uint8_t code = buffer_[at + 1];
+        at += 2;
+        if (code == CmdZeroByte)
+            return true;
+        if (code == CmdOpen || code == CmdStart || code == CmdStop)
+            return false;
+        if (code == CmdWait) {
+            if (at >= length)
+                return false;
+            const int n = buffer_[at];
+            if (at + n >= length)
+                return false;
+            at += std::max(n, 1);
+        }
+    }
+    return false;
+}
+
+void ReferenceCore::flushPending(bool last) {
     if (!pendingValid_)
         return;
     pendingValid_ = false;
-    handToEngine(pending_);
+    handToEngine(pending_, last);
 }
 
-void ReferenceCore::handToEngine(uint8_t byte) {
+// A read that no STOP ended (a START or the end of the stream came first)
+// still gets its last byte, and a STOP frees the bus after it.
+void ReferenceCore::finishRead() {
+    if (readMode_ && rxLatched_)
+        doStop();
+}
+
+void ReferenceCore::handToEngine(uint8_t byte, bool last) {
     if (startRequested_) {
+        finishRead();
         startRequested_ = false;
         readMode_ = byte & 1;
         firstReadPending_ = readMode_;
@@ -279,7 +337,7 @@ void ReferenceCore::handToEngine(uint8_t byte) {
         stopRequested_ = false;
         return;
     }
-    if (stopRequested_)
+    if (stopRequested_ || last)
         lastRead_ = true;
     if (firstReadPending_) {
         firstReadPending_ = false;
@@ -356,14 +414,19 @@ void ReferenceCore::doStop() {
     stopRequested_ = false;
     if (abandoned_)
         return;
-    if (readMode_ && rxLatched_) {
+    const bool endingRead = readMode_ && rxLatched_;
+    if (endingRead) {
         // STOP is set before the last byte is taken from I2DAT, so no further
-        // byte is started.
+        // byte is started. Placeholders after it start a read afresh.
         readI2dat(false);
+        firstReadPending_ = true;
+        lastRead_ = false;
     } else if (!waitDone()) {
         return;
     }
-    if (abandoned_)
+    // Only a transfer this controller began has a STOP to end it; a read
+    // always ends with one, since only STOP takes the controller out of it.
+    if (abandoned_ || (!endingRead && !bus_.owned()))
         return;
     inFlightResult_ = bus_.stop();
     inFlightIsWrite_ = false;

@@ -58,8 +58,14 @@ private:
     void reply(const QByteArray &bytes);
 
     // Interpreter steps.
-    void flushPending();
-    void handToEngine(uint8_t byte);
+    // `last`: the byte, if a read placeholder, is its read's last.
+    void flushPending(bool last = false);
+    void finishRead();
+    void settleBeforePort();
+    // `last`: a read placeholder that ends its read although no STOP is
+    // requested yet.
+    void handToEngine(uint8_t byte, bool last = false);
+    bool busByteFollows(int at) const;
     void completeInFlight();
 
     // Controller steps.

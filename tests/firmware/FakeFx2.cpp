@@ -150,6 +150,7 @@ uint8_t FakeFx2::i2cRead() {
 
 void FakeFx2::i2cClock(bool fast) {
     m_i2ctl = fast ? (m_i2ctl | 0x01) : (m_i2ctl & ~0x01);
+    m_bus.clock(fast);
 }
 
 bool FakeFx2::outReady() {

@@ -21,4 +21,6 @@ public:
     virtual BusReply stop() = 0;
     // The firmware's wait command: the bus stays idle this long.
     virtual void pause(uint32_t microseconds) = 0;
+    // I2CTL's 400 kHz bit, for a bus that keeps time.
+    virtual void clock(bool fast) { (void)fast; }
 };

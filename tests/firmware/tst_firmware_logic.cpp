@@ -66,6 +66,8 @@ private slots:
     void replyPackets();
     void streamAcrossPackets_data();
     void streamAcrossPackets();
+    void headerAcrossPackets_data();
+    void headerAcrossPackets();
     void portA();
 };
 
@@ -128,9 +130,18 @@ void FirmwareLogicTest::transaction_data() {
         << "S A2+ 10+ w20 P" << hex("00");
     QTest::newRow("wait after the stop") << hex("0001 0012 0013 A2 10 0014 0030 04 01 01 00") << 1
                                          << true << -1 << none << "S A2+ 10+ P w20" << hex("00");
-    QTest::newRow("wait inside a read keeps the read going")
+    QTest::newRow("wait inside a read follows the byte before it")
         << hex("0001 0012 0013 A3 FF FF 0030 04 01 02 00 FF 0014") << 4 << true << -1 << none
-        << "S A3+ <5A+ w40 <C3+ <11- P" << hex("5A C3 11 00");
+        << "S A3+ <5A+ <C3+ w40 <11- P" << hex("5A C3 11 00");
+    QTest::newRow("wait after a read's last placeholder: not acknowledged")
+        << hex("0001 0012 0013 A3 FF FF 0030 04 01 02 00 0014") << 3 << true << -1 << none
+        << "S A3+ <5A+ <C3- w40 P" << hex("5A C3 00");
+    QTest::newRow("waits in a row inside a read")
+        << hex("0001 0012 0013 A3 FF 0030 04 01 02 00 0030 04 01 03 00 FF 0014") << 3 << true << -1
+        << none << "S A3+ <5A+ w40 w60 <C3- P" << hex("5A C3 00");
+    QTest::newRow("wait before a read's stop looks past another wait")
+        << hex("0001 0012 0013 A3 FF 0030 04 01 02 00 0030 03 02 00 0014") << 2 << true << -1
+        << none << "S A3+ <5A- w40 P" << hex("5A 00");
     QTest::newRow("wait with both count bytes zero-valued")
         << hex("0001 0012 0013 A2 0030 04 01 00 01 0014") << 1 << true << -1 << none
         << "S A2+ w5120 P" << hex("00");
@@ -301,6 +312,31 @@ void FirmwareLogicTest::streamAcrossPackets() {
     FakeFx2 chip(i2c);
     send(chip, stream, 701, packetSize);
     QCOMPARE(chip.reply(), counting(700) + QByteArray(1, 0));
+}
+
+// Header and stream sent together and cut anywhere, the header too; an
+// empty packet between transactions starts nothing.
+void FirmwareLogicTest::headerAcrossPackets_data() {
+    QTest::addColumn<int>("packetSize");
+    QTest::newRow("1-byte packets") << 1;
+    QTest::newRow("2-byte packets") << 2;
+    QTest::newRow("3-byte packets") << 3;
+    QTest::newRow("5-byte packets") << 5;
+}
+
+void FirmwareLogicTest::headerAcrossPackets() {
+    QFETCH(int, packetSize);
+    const QByteArray stream = readStream(20);
+    const QByteArray all = header(stream.size() + WIRE_HEADER_SIZE, 21) + stream;
+    ScriptedBus i2c;
+    i2c.addSlave(0x51, counting(40));
+    FakeFx2 chip(i2c);
+    chip.queueOutPacket(QByteArray());
+    for (int at = 0; at < all.size(); at += packetSize)
+        chip.queueOutPacket(all.mid(at, packetSize));
+    while (chip.outPacketsLeft() > 0)
+        transaction_run();
+    QCOMPARE(chip.reply(), counting(20) + QByteArray(1, 0));
 }
 
 void FirmwareLogicTest::portA() {

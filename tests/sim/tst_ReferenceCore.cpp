@@ -89,7 +89,21 @@ private slots:
             << hex("00 01 00 13 A2 00 30 04 01 01 00 00 14 00 13 A2 00 14") << 1 << "00"
             << "S A2+ P S A2+ P";
         QTest::newRow("begin drops the pending byte") << hex("00 13 A2 00 01 00 14") << 1 << "00"
-                                                      << "P";
+                                                      << "";
+        QTest::newRow("wait after the last placeholder: not acknowledged")
+            << hex("00 01 00 13 A3 FF FF 00 30 04 01 FA 00 00 14") << 3 << "00 01 00"
+            << "S A3+ r00+ r01- P";
+        // A port read ends the read; the placeholders after it start a read
+        // of their own (nobody is addressed: the bus reads ones).
+        QTest::newRow("placeholders after a read that a port read ended")
+            << hex("00 01 00 13 A3 FF 00 30 03 03 00 FF FF 00 14") << 5 << "00 0F FF FF 00"
+            << "S A3+ r00- P rFF+ rFF- P";
+        QTest::newRow("read ended by the end of the stream")
+            << hex("00 01 00 13 A3 FF FF") << 3 << "00 01 00"
+            << "S A3+ r00+ r01- P";
+        QTest::newRow("read ended by a start")
+            << hex("00 01 00 13 A3 FF FF 00 13 A2 00 00 00 00 00 14") << 3 << "00 01 00"
+            << "S A3+ r00+ r01- P S A2+ 00+ 00+ P";
         QTest::newRow("empty transaction") << QByteArray() << 1 << "00"
                                            << "";
         QTest::newRow("no reply asked") << hex("00 01 00 13 A2 00 14") << 0 << ""
@@ -106,6 +120,23 @@ private slots:
         core->setPortAInputs(0xF0); // a port A read would show as 0F
         QCOMPARE(hexText(core->exchange(stream, replyCount)), reply);
         QCOMPARE(bus->eventsText(), events);
+    }
+
+    // At 100 kHz: START and A3 end at 100 us, the first byte at 190 us; the
+    // pause of 20 us comes after it, so the second ends at 300 us.
+    void waitInsideReadFollowsTheByteBeforeIt() {
+        core->exchange(hex("00 01 00 11 00 13 A3 FF 00 30 04 01 01 00 FF 00 14"), 3);
+        QCOMPARE(bus->eventsText(), QString("S A3+ r00+ r01- P"));
+        QCOMPARE(bus->events()[2].atNs, int64_t(190000));
+        QCOMPARE(bus->events()[3].atNs, int64_t(300000));
+    }
+
+    // L counts the header; one below it still has the header behind it, and
+    // the results start after the header, not inside it.
+    void lengthBelowTheHeader() {
+        core->receiveOut(ReferenceCore::TransactionEndpoint, hex("02 00 02 00"));
+        QCOMPARE(hexText(core->takeIn(ReferenceCore::ReplyEndpoint)), QString("00 00"));
+        QCOMPARE(hexText(core->exchange(hex(WorkedStream), 3)), QString("00 01 00"));
     }
 
     void escapedZeroIsWrittenAsData() {
@@ -324,8 +355,10 @@ private slots:
             << hex("00 30 03 02 0C 00 30 03 03 00") << "09 00" << 0x30;
         QTest::newRow("high nibble of x ignored")
             << hex("00 30 03 02 FF 00 30 03 03 00") << "0A 00" << 0x00;
-        QTest::newRow("read among bus bytes")
-            << hex("00 13 A3 FF 00 30 03 03 00 FF 00 14") << "0A 00 01 00" << 0x00;
+        // The bus read before the port read comes first in the reply: the
+        // read ends (last byte, STOP) before the port is looked at.
+        QTest::newRow("read inside a bus read")
+            << hex("00 13 A3 FF FF 00 30 03 03 00 00 14") << "00 01 0A 00" << 0x00;
     }
     void portA() {
         QFETCH(QByteArray, stream);

@@ -1,0 +1,58 @@
+// Runs the same transactions through the host build of the firmware (on a
+// fake FX2 whose I2C controller drives the simulator's bus model) and
+// through the simulator's reference core, each on a fresh bus with its own
+// EEPROM at 0x51 and temperature sensor at 0x48, and records what each did.
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QMetaType>
+#include <QString>
+
+#include <cstdint>
+
+struct Transaction {
+    QByteArray stream; // the command stream, without the count header
+    int reply = 1;     // R
+    // How the host cuts it into EP4 packets: the header alone, then the
+    // stream in packets of this size; or (glued) header and stream together.
+    int packetSize = 512;
+    bool glued = false;
+    bool emptyPacketFirst = false;
+    // Overrides the header's L (the count of bytes sent stays the stream's).
+    int length = -1;
+    // Faults set on the bus before the transaction.
+    int64_t holdSclNs = 0;
+    int busErrorAt = 0; // n-th byte operation from now, 0 = none
+    // Bus time that passes before the transaction (the host's idle time).
+    int64_t idleNs = 0;
+};
+using Transactions = QList<Transaction>;
+Q_DECLARE_METATYPE(Transactions)
+
+struct Setup {
+    bool highSpeed = true;
+    uint8_t portA = 0xA5; // pin levels of port A
+};
+
+struct Outcome {
+    QList<QByteArray> replies;     // per transaction, packets joined
+    QList<QList<int>> packetSizes; // per transaction
+    QString events;                // bus events, compact form
+    QString timedEvents;           // the same with the bus time of each
+    QByteArray eeprom;             // final array contents
+    QList<uint16_t> sensorRegisters;
+    uint8_t portAOutputs = 0;
+    int64_t busNs = 0;
+
+    QString describe() const;
+};
+
+Outcome runFirmware(const Transactions &transactions, const Setup &setup = Setup());
+Outcome runReference(const Transactions &transactions, const Setup &setup = Setup());
+
+// What differs between the two, empty when nothing does.
+QString compareOutcomes(const Outcome &firmware, const Outcome &reference);
+
+// The EP4 packets for one transaction, as the host would send them.
+QList<QByteArray> packetsOf(const Transaction &t);

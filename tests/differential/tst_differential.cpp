@@ -1,0 +1,516 @@
+// The firmware's own code, built for the host, against the simulator's
+// reference core: the same transactions on identical benches must give the
+// same replies, the same bus activity at the same bus times, and the same
+// EEPROM and sensor contents.
+
+#include "Differential.h"
+
+#include "Brantle2.h"
+#include "adapter_wire.h"
+
+#include <QRandomGenerator>
+#include <QtTest>
+
+#include <limits>
+
+namespace {
+
+QByteArray hex(const char *text) {
+    return QByteArray::fromHex(text); // blanks are skipped
+}
+
+Transaction tx(const char *stream, int reply) {
+    Transaction t;
+    t.stream = hex(stream);
+    t.reply = reply;
+    return t;
+}
+
+Transaction tx(const QByteArray &stream, int reply) {
+    Transaction t;
+    t.stream = stream;
+    t.reply = reply;
+    return t;
+}
+
+Transaction withBusError(Transaction t, int at) {
+    t.busErrorAt = at;
+    return t;
+}
+
+Transaction withSclHeld(Transaction t, int64_t ns) {
+    t.holdSclNs = ns;
+    return t;
+}
+
+Transaction inPackets(Transaction t, int size, bool glued) {
+    t.packetSize = size;
+    t.glued = glued;
+    return t;
+}
+
+Transaction afterIdle(Transaction t, int64_t ns) {
+    t.idleNs = ns;
+    return t;
+}
+
+// A read of n bytes from the EEPROM at `address`, then a stop.
+QByteArray eepromRead(int address, int n) {
+    QByteArray s = hex("0001 0012 0013 A2");
+    for (const uint8_t b : {uint8_t(address >> 8), uint8_t(address)})
+        s += b ? QByteArray(1, char(b)) : hex("0000");
+    s += hex("0013 A3") + QByteArray(n, char(0xFF)) + hex("0014");
+    return s;
+}
+
+// A page write of n counting bytes from `address` (zeros escaped).
+QByteArray eepromWrite(int address, int n, int first) {
+    QByteArray s = hex("0001 0012 0013 A2");
+    auto put = [&s](uint8_t b) { s += b ? QByteArray(1, char(b)) : hex("0000"); };
+    put(uint8_t(address >> 8));
+    put(uint8_t(address));
+    for (int i = 0; i < n; ++i)
+        put(uint8_t(first + i));
+    return s + hex("0014");
+}
+
+// Random valid scripts, as a user might type them at the bench.
+class ScriptMaker {
+public:
+    explicit ScriptMaker(quint32 seed) : m_random(seed) {}
+
+    // The script text and the number of bytes it reads.
+    QString make(int *reads) {
+        m_text.clear();
+        m_reads = 0;
+        const int transfers = 1 + bounded(5);
+        for (int i = 0; i < transfers; ++i) {
+            maybeWait();
+            transfer(i == transfers - 1);
+        }
+        *reads = m_reads;
+        return m_text;
+    }
+
+private:
+    int bounded(int n) { return int(m_random.bounded(n)); }
+    bool chance(int percent) { return bounded(100) < percent; }
+
+    void put(const QString &token) { m_text += token + QLatin1Char(' '); }
+    void byte(int b) { put(QStringLiteral("%1").arg(b & 0xFF, 2, 16, QLatin1Char('0'))); }
+    void maybeWait() {
+        if (!chance(15))
+            return;
+        static const char *const waits[] = {"0.02", "0.1", "1", "4.9", "5", "6", "0.01"};
+        put(QStringLiteral("[wait %1]").arg(QLatin1String(waits[bounded(7)])));
+    }
+    void address(int a) {
+        if (chance(50))
+            put(QStringLiteral(","));
+        maybeWait();
+        byte(a);
+    }
+    void readBytes(int n) {
+        for (int i = 0; i < n; ++i) {
+            byte(chance(80) ? 0xFF : bounded(256)); // the value is a placeholder
+            ++m_reads;
+            maybeWait();
+        }
+    }
+    void writeBytes(int n) {
+        for (int i = 0; i < n; ++i) {
+            byte(chance(10) ? 0 : bounded(256));
+            maybeWait();
+        }
+    }
+    void end(bool last) {
+        // A script may end inside a transfer; the compiler closes it.
+        if (!last || chance(70))
+            put(QStringLiteral(";"));
+    }
+
+    void transfer(bool last) {
+        switch (bounded(7)) {
+        case 0: { // EEPROM page write, often across a page end
+            address(0xA2);
+            const int at = chance(50) ? 32 * bounded(256) + 28 + bounded(4) : bounded(8192);
+            byte(at >> 8);
+            byte(at);
+            writeBytes(bounded(40));
+            end(last);
+            break;
+        }
+        case 1: // EEPROM random read
+        case 2:
+            address(0xA2);
+            byte(bounded(40));
+            byte(bounded(256));
+            maybeWait();
+            address(0xA3);
+            readBytes(1 + bounded(40));
+            end(last);
+            break;
+        case 3: // EEPROM read at the current address
+            address(0xA3);
+            readBytes(1 + bounded(8));
+            end(last);
+            break;
+        case 4: // sensor: set the pointer, read a register
+            address(0x90);
+            byte(bounded(4));
+            if (chance(50)) {
+                put(QStringLiteral(";"));
+            }
+            address(0x91);
+            readBytes(1 + bounded(4));
+            end(last);
+            break;
+        case 5: // sensor register write (register 0 refuses data)
+            address(0x90);
+            byte(bounded(4));
+            writeBytes(bounded(4));
+            end(last);
+            break;
+        default: { // nobody there
+            static const int absent[] = {0xA0, 0xA1, 0x20, 0xFE, 0x00};
+            const int a = absent[bounded(5)];
+            address(a);
+            if (a & 1)
+                readBytes(1 + bounded(3));
+            else
+                writeBytes(bounded(3));
+            end(last);
+            break;
+        }
+        }
+    }
+
+    QRandomGenerator m_random;
+    QString m_text;
+    int m_reads = 0;
+};
+
+} // namespace
+
+class TestDifferential : public QObject {
+    Q_OBJECT
+
+private slots:
+    void sameOutcome_data();
+    void sameOutcome();
+    void fullSpeed();
+    void workedTransactionAnswersFromTheEeprom();
+    void randomScripts_data();
+    void randomScripts();
+    void randomStreams_data();
+    void randomStreams();
+};
+
+void TestDifferential::sameOutcome_data() {
+    QTest::addColumn<Transactions>("transactions");
+
+    const char *const worked = "0001 0011 0013 A2 0000 0000 0013 A3 FF FF 0014";
+    QTest::newRow("worked transaction") << Transactions{tx(worked, 3)};
+    QTest::newRow("worked transaction at 400 kHz")
+        << Transactions{tx("0001 0012 0013 A2 0000 0000 0013 A3 FF FF 0014", 3)};
+    QTest::newRow("stop then start")
+        << Transactions{tx("0001 0011 0013 A2 0000 0000 0014 0013 A3 FF FF 0014", 3)};
+
+    // EEPROM: a write across the end of a page wraps within it; after the
+    // write cycle a read shows it.
+    QTest::newRow("page write wraps, read after the write cycle") << Transactions{
+        tx(eepromWrite(0x3C, 8, 0x90), 1), afterIdle(tx(eepromRead(0x20, 40), 41), 5'000'000)};
+    QTest::newRow("page write of 40 bytes keeps the last 32") << Transactions{
+        tx(eepromWrite(0x105, 40, 0), 1), afterIdle(tx(eepromRead(0x100, 34), 35), 6'000'000)};
+    QTest::newRow("sequential read across pages and the array end")
+        << Transactions{tx(eepromRead(0x1FF0, 40), 41)};
+    QTest::newRow("busy: address not acknowledged during the write cycle") << Transactions{
+        tx(eepromWrite(0x10, 4, 1), 1), tx(eepromRead(0x10, 4), 5), tx(eepromRead(0x10, 4), 5)};
+    QTest::newRow("acknowledge polling with waits in one stream")
+        << Transactions{tx("0001 0012 0013 A2 0000 0008 77 0014"
+                           "0013 A2 0014 0030 04 01 32 00 0013 A2 0014 0030 04 01 C8 00"
+                           "0013 A2 0000 0008 0013 A3 FF 0014",
+                           2)};
+    QTest::newRow("write cycle ends during a long wait")
+        << Transactions{tx("0001 0012 0013 A2 0000 0008 77 0014 0030 04 01 FA 00"
+                           "0013 A2 0000 0008 0013 A3 FF 0014",
+                           2)};
+
+    // Sensor.
+    QTest::newRow("sensor temperature")
+        << Transactions{tx("0001 0012 0013 90 0000 0013 91 FF FF 0014", 3)};
+    QTest::newRow("sensor read with stop between")
+        << Transactions{tx("0001 0011 0013 90 0000 0014 0013 91 FF FF FF 0014", 4)};
+    QTest::newRow("sensor configuration write then read")
+        << Transactions{tx("0001 0012 0013 90 01 60 A0 0014 0013 90 01 0013 91 FF FF 0014", 3)};
+    QTest::newRow("sensor refuses data for the temperature")
+        << Transactions{tx("0001 0012 0013 90 0000 55 66 0014", 1)};
+
+    // Nobody at the address.
+    QTest::newRow("absent write address") << Transactions{tx("0001 0012 0013 A0 12 34 0014", 1)};
+    QTest::newRow("absent read address") << Transactions{tx("0001 0012 0013 A1 FF FF 0014", 3)};
+    QTest::newRow("absent address in the worked transaction")
+        << Transactions{tx("0001 0011 0013 A0 0000 0000 0013 A1 FF FF 0014", 3)};
+    QTest::newRow("NoAck sticks until the opening code")
+        << Transactions{tx("0001 0012 0013 A0 12 0014", 1), tx("0013 A2 0000 0000 0014", 1),
+                        tx("0001 0013 A2 0000 0000 0014", 1)};
+
+    // Waits.
+    QTest::newRow("wait between written bytes")
+        << Transactions{tx("0001 0011 0013 A2 0000 0030 04 01 FA 00 0000 0014", 1)};
+    QTest::newRow("wait after a stop")
+        << Transactions{tx("0001 0011 0013 A2 0000 0000 0014 0030 04 01 FA 00", 1)};
+    QTest::newRow("wait between start and address")
+        << Transactions{tx("0001 0012 0013 0030 04 01 05 00 A2 0000 0014", 1)};
+    QTest::newRow("wait between placeholders")
+        << Transactions{tx("0001 0012 0013 A3 FF 0030 04 01 0A 00 FF FF 0014", 4)};
+    QTest::newRow("wait before the last placeholder")
+        << Transactions{tx("0001 0012 0013 A3 FF FF 0030 04 01 0A 00 FF 0014", 4)};
+    QTest::newRow("wait after the last placeholder")
+        << Transactions{tx("0001 0012 0013 A3 FF FF 0030 04 01 0A 00 0014", 3)};
+    QTest::newRow("wait after a read address")
+        << Transactions{tx("0001 0012 0013 A3 0030 04 01 0A 00 FF FF 0014", 3)};
+    QTest::newRow("two waits inside a read")
+        << Transactions{tx("0001 0012 0013 A3 FF 0030 04 01 01 00 0030 04 01 01 00 FF 0014", 3)};
+    QTest::newRow("wait of zero units") << Transactions{tx("0001 0012 0013 A2 0030 04 01 0000 "
+                                                           "0014",
+                                                           1)};
+
+    // Stream coding.
+    QTest::newRow("escaped zeros as address and data") << Transactions{
+        tx("0001 0012 0013 A2 0000 0020 0000 0000 0014", 1),
+        afterIdle(tx(eepromRead(0x1E, 6), 7), 5'000'000), tx("0001 0012 0013 0000 0000 0014", 1)};
+    QTest::newRow("lone zero at the end") << Transactions{tx("0001 0012 0013 A2 10 0014 00", 1)};
+    QTest::newRow("ignored escape codes")
+        << Transactions{tx("0001 0002 0010 0013 A2 00FF 10 0077 0015 0014", 1)};
+    QTest::newRow("opening drops the pending byte")
+        << Transactions{tx("0001 0012 0013 A2 10 0001 0014", 1)};
+    QTest::newRow("stop with the bus idle") << Transactions{tx("0001 0014", 1)};
+    QTest::newRow("read ended by the end of the stream")
+        << Transactions{tx("0001 0012 0013 A3 FF FF", 3), tx(worked, 3)};
+    QTest::newRow("read ended by a start")
+        << Transactions{tx("0001 0012 0013 A3 FF FF 0013 A2 0000 0000 0014", 3)};
+    QTest::newRow("read ended by a start right after its address")
+        << Transactions{tx("0001 0012 0013 A3 0013 A2 0000 0000 0014", 1)};
+    QTest::newRow("start requested at the end is not carried over")
+        << Transactions{tx("0001 0012 0013", 1), tx("0001 0012 12 0014", 1)};
+    QTest::newRow("port A read inside a read")
+        << Transactions{tx("0001 0012 0013 A3 FF FF 0030 03 03 00 0014", 4)};
+    QTest::newRow("placeholders after a read ended by port A")
+        << Transactions{tx("0001 0012 0013 A3 FF 0030 03 03 00 FF FF 0014", 5)};
+    QTest::newRow("opening code inside a read")
+        << Transactions{tx("0001 0012 0013 A3 FF FF 0001 FF 0014", 3)};
+
+    // Extended blocks.
+    QTest::newRow("unknown sub-code skips its block")
+        << Transactions{tx("0001 0012 0013 A2 10 0030 05 07 A4 A5 A6 20 0014", 1)};
+    QTest::newRow("unknown sub-code with zeros inside")
+        << Transactions{tx("0001 0012 0013 A2 10 0030 04 7F 00 13 20 0014", 1)};
+    QTest::newRow("block cut off by the end")
+        << Transactions{tx("0001 0012 0013 A2 10 0014 0030 06 01 FA", 1)};
+    QTest::newRow("block of length zero")
+        << Transactions{tx("0001 0012 0013 A2 0030 00 10 0014", 1)};
+    QTest::newRow("block of length one")
+        << Transactions{tx("0001 0012 0013 A2 0030 01 10 0014", 1)};
+    QTest::newRow("wait block too short for its count")
+        << Transactions{tx("0001 0012 0013 A2 0030 03 01 FA 10 0014", 1)};
+    QTest::newRow("port A direction and read")
+        << Transactions{tx("0001 0012 0030 03 02 05 0030 03 03 00 0030 03 02 0F 0030 03 03 00", 3)};
+    QTest::newRow("port A read among bus bytes")
+        << Transactions{tx("0001 0012 0013 A2 10 0030 03 03 00 20 0014", 2)};
+    QTest::newRow("port A block too short")
+        << Transactions{tx("0001 0012 0030 02 03 0030 02 02", 1)};
+
+    // Size.
+    QTest::newRow("reply shorter than the results") << Transactions{tx(worked, 1)};
+    QTest::newRow("reply longer than the results") << Transactions{tx(worked, 6)};
+    QTest::newRow("no reply asked") << Transactions{tx(worked, 0), tx(worked, 3)};
+    QTest::newRow("empty stream") << Transactions{tx("", 1)};
+    // From address 1: L = 19 + n, so L + R is 11,912 for n = 5946.
+    QTest::newRow("transaction fills the buffer exactly")
+        << Transactions{tx(eepromRead(1, 5946), 5947)};
+    QTest::newRow("one byte over the buffer") << Transactions{tx(eepromRead(1, 5946), 5948)};
+    QTest::newRow("oversize reply count")
+        << Transactions{tx("0001 0012 0013 A2 0014", 11909), tx(worked, 3)};
+    QTest::newRow("oversize with no reply") << Transactions{tx(eepromRead(0, 6000), 0)};
+    {
+        Transaction shortHeader = tx("", 2);
+        shortHeader.length = 2;
+        shortHeader.glued = true;
+        QTest::newRow("L smaller than the header") << Transactions{shortHeader, tx(worked, 3)};
+    }
+    {
+        Transaction trailing = tx(QByteArray::fromHex("00010012 0013A2 0014") + hex("A2 A3 00"), 1);
+        trailing.length = WIRE_HEADER_SIZE + 9;
+        trailing.glued = true;
+        QTest::newRow("bytes after L in the last packet") << Transactions{trailing, tx(worked, 3)};
+    }
+
+    // Packets.
+    QTest::newRow("header glued to the stream")
+        << Transactions{inPackets(tx(eepromRead(0, 600), 601), 512, true)};
+    QTest::newRow("one-byte packets") << Transactions{inPackets(tx(worked, 3), 1, false)};
+    QTest::newRow("header split over two packets")
+        << Transactions{inPackets(tx(worked, 3), 2, true), tx(worked, 3)};
+    QTest::newRow("header and stream byte by byte")
+        << Transactions{inPackets(tx(worked, 3), 1, true), tx(worked, 3)};
+    QTest::newRow("header cut after three bytes")
+        << Transactions{inPackets(tx(eepromRead(0, 10), 11), 3, true)};
+    {
+        Transaction afterEmpty = tx(worked, 3);
+        afterEmpty.emptyPacketFirst = true;
+        QTest::newRow("empty packet before the header") << Transactions{afterEmpty, tx(worked, 3)};
+    }
+    QTest::newRow("64-byte packets, glued")
+        << Transactions{inPackets(tx(eepromRead(0x40, 200), 201), 64, true)};
+
+    // Faults on the bus.
+    QTest::newRow("bus error on the address") << Transactions{withBusError(tx(worked, 3), 1)};
+    QTest::newRow("bus error on written data") << Transactions{withBusError(tx(worked, 3), 2)};
+    QTest::newRow("bus error on the repeated start")
+        << Transactions{withBusError(tx(worked, 3), 4)};
+    QTest::newRow("bus error on a read") << Transactions{withBusError(tx(worked, 3), 5)};
+    QTest::newRow("bus error on the last read") << Transactions{withBusError(tx(worked, 3), 6)};
+    QTest::newRow("bus error, then the next transaction")
+        << Transactions{withBusError(tx(worked, 3), 2), tx(worked, 3)};
+    QTest::newRow("bus error with an absent slave")
+        << Transactions{withBusError(tx("0001 0012 0013 A0 12 34 0014", 1), 2)};
+    QTest::newRow("SCL held low for good")
+        << Transactions{withSclHeld(tx(worked, 3), std::numeric_limits<int64_t>::max())};
+    QTest::newRow("SCL held low past the time-out")
+        << Transactions{withSclHeld(tx(worked, 3), 30'000'000)};
+    QTest::newRow("SCL stretched within the time-out")
+        << Transactions{withSclHeld(tx(worked, 3), 1'000'000)};
+    QTest::newRow("SCL held low during a write with waits")
+        << Transactions{withSclHeld(tx("0001 0012 0013 A2 0000 0030 04 01 0A 00 0000 0014"
+                                       "0013 A3 FF FF 0014",
+                                       3),
+                                    std::numeric_limits<int64_t>::max())};
+}
+
+void TestDifferential::sameOutcome() {
+    QFETCH(Transactions, transactions);
+    const Outcome firmware = runFirmware(transactions);
+    const Outcome reference = runReference(transactions);
+    const QString difference = compareOutcomes(firmware, reference);
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+}
+
+// Replies in 64-byte packets at full speed, the last one short or full.
+void TestDifferential::fullSpeed() {
+    Setup setup;
+    setup.highSpeed = false;
+    const Transactions transactions{tx(eepromRead(0, 127), 128), tx(eepromRead(0, 130), 131),
+                                    tx("0001 0012", 64)};
+    const Outcome firmware = runFirmware(transactions, setup);
+    QCOMPARE(firmware.packetSizes, (QList<QList<int>>{{64, 64}, {64, 64, 3}, {64}}));
+    const QString difference = compareOutcomes(firmware, runReference(transactions, setup));
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+}
+
+// The comparison above is only worth something if both sides reach the
+// slaves: the worked transaction reads the EEPROM's first two bytes.
+void TestDifferential::workedTransactionAnswersFromTheEeprom() {
+    const Transactions transactions{tx("0001 0011 0013 A2 0000 0000 0013 A3 FF FF 0014", 3)};
+    for (const Outcome &o : {runFirmware(transactions), runReference(transactions)}) {
+        QCOMPARE(o.replies, QList<QByteArray>{hex("00 01 00")});
+        QCOMPARE(o.events, QString("S A2+ 00+ 00+ Sr A3+ r00+ r01- P"));
+    }
+}
+
+void TestDifferential::randomScripts_data() {
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<int>("clock");
+    QTest::addColumn<int>("reads");
+
+    ScriptMaker maker(20261207u);
+    QRandomGenerator pick(7u);
+    for (int i = 0; i < 300; ++i) {
+        int reads = 0;
+        const QString script = maker.make(&reads);
+        QTest::addRow("script %d", i) << script << int(pick.bounded(2)) << reads;
+    }
+}
+
+// Random scripts through the real compiler, each sent twice in a row on the
+// same bench (so the second meets the first's write cycle).
+void TestDifferential::randomScripts() {
+    QFETCH(QString, script);
+    QFETCH(int, clock);
+    QFETCH(int, reads);
+
+    Brantle2 compiler;
+    compiler.clock = clock;
+    QString text = script;
+    QByteArray stream;
+    try {
+        compiler.convert(text, Brantle2::Compile, stream);
+    } catch (const QString &error) {
+        QFAIL(qPrintable(QStringLiteral("the script does not compile: %1\n%2").arg(error, script)));
+    }
+    const Transactions transactions{tx(stream, reads + 1), tx(stream, reads + 1)};
+    const Outcome firmware = runFirmware(transactions);
+    const QString difference = compareOutcomes(firmware, runReference(transactions));
+    QVERIFY2(difference.isEmpty(), qPrintable(script + QLatin1Char('\n') + difference));
+    QCOMPARE(firmware.replies.first().size(), reads + 1);
+}
+
+void TestDifferential::randomStreams_data() {
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<int>("reply");
+
+    static const char *const addresses[] = {"A2", "A3", "90", "91", "A0", "A1", "0000"};
+    static const char *const items[] = {"FF",
+                                        "FF",
+                                        "FF",
+                                        "12",
+                                        "0000",
+                                        "0030 04 01 03 00",
+                                        "0030 04 01 00 01",
+                                        "0011",
+                                        "0012",
+                                        "0002",
+                                        "0010",
+                                        "0030 05 09 00 13 00",
+                                        "0030 00",
+                                        "0030 03 03 00",
+                                        "0030 03 02 0A",
+                                        "0014",
+                                        "0013 A3",
+                                        "0013 A2",
+                                        "0013 91"};
+    QRandomGenerator random(99u);
+    for (int i = 0; i < 1500; ++i) {
+        QByteArray stream = hex("0001");
+        const int transfers = 1 + int(random.bounded(5));
+        for (int t = 0; t < transfers; ++t) {
+            if (random.bounded(2))
+                stream += hex("0013") + hex(addresses[random.bounded(7)]);
+            const int n = int(random.bounded(10));
+            for (int k = 0; k < n; ++k)
+                stream += hex(items[random.bounded(int(sizeof items / sizeof *items))]);
+            if (random.bounded(100) < 80)
+                stream += hex("0014");
+            if (random.bounded(100) < 20)
+                stream += hex(random.bounded(2) ? "0030 03 03 00" : "0030 03 02 0A");
+        }
+        if (random.bounded(100) < 10)
+            stream += hex("00");
+        QTest::addRow("stream %d", i) << stream << int(random.bounded(20));
+    }
+}
+
+// Streams no script gives: transfers with or without their START and STOP,
+// whose bytes, escapes and extended blocks come in any order.
+void TestDifferential::randomStreams() {
+    QFETCH(QByteArray, stream);
+    QFETCH(int, reply);
+    const Transactions transactions{tx(stream, reply), tx(stream, reply)};
+    const QString difference =
+        compareOutcomes(runFirmware(transactions), runReference(transactions));
+    QVERIFY2(difference.isEmpty(),
+             qPrintable(QString::fromLatin1(stream.toHex(' ')) + QLatin1Char('\n') + difference));
+}
+
+QTEST_GUILESS_MAIN(TestDifferential)
+#include "tst_differential.moc"
