@@ -2,6 +2,7 @@
 #include "Brantle.h"
 #include "CCyDriverDevice.h"
 #include "Eeprom24.h"
+#include "FaultyPort.h"
 #include "FormProductInfo.h"
 #include "GenericUsbDriver.h"
 #include "MessageBoxCatcher.h"
@@ -35,46 +36,6 @@ QString defaultScript() {
     QFile file(QStringLiteral(BRANTLE_EXAMPLES_DIR "/eeprom-read.txt"));
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
-
-// The driver with a switch that makes closing a handle fail, as a driver can.
-class FlakyClosePort : public DriverPort {
-public:
-    explicit FlakyClosePort(DriverPort &inner) : m_inner(inner) {}
-    bool failClose = false;
-
-    bool listDevices(const QUuid &c, QStringList &paths) override {
-        return m_inner.listDevices(c, paths);
-    }
-    Handle openDevice(const QString &path) override { return m_inner.openDevice(path); }
-    bool closeDevice(Handle handle) override { return !failClose && m_inner.closeDevice(handle); }
-    bool ioControl(Handle h, uint32_t code, uint8_t *in, uint32_t inLength, uint8_t *out,
-                   uint32_t outLength, uint32_t &bytes) override {
-        return m_inner.ioControl(h, code, in, inLength, out, outLength, bytes);
-    }
-    uint32_t startRequest(Handle h, uint32_t code, uint8_t *in, uint32_t inLength, uint8_t *out,
-                          uint32_t outLength, CompletionRecord &record) override {
-        return m_inner.startRequest(h, code, in, inLength, out, outLength, record);
-    }
-    WaitResult waitRequest(CompletionRecord &record, int timeoutMs) override {
-        return m_inner.waitRequest(record, timeoutMs);
-    }
-    bool requestResult(CompletionRecord &record, uint32_t &bytes) override {
-        return m_inner.requestResult(record, bytes);
-    }
-    void releaseRequest(CompletionRecord &record) override { m_inner.releaseRequest(record); }
-    Registration registerClassNotification(const QUuid &c, DeviceChangeHandler handler) override {
-        return m_inner.registerClassNotification(c, std::move(handler));
-    }
-    Registration registerHandleNotification(Handle h, DeviceChangeHandler handler) override {
-        return m_inner.registerHandleNotification(h, std::move(handler));
-    }
-    bool unregisterNotification(Registration r) override {
-        return m_inner.unregisterNotification(r);
-    }
-
-private:
-    DriverPort &m_inner;
-};
 
 // The window with its transaction opened up: tests can count sends and make
 // the transaction throw anything.
@@ -124,7 +85,7 @@ struct Bench {
 
     SimUsbStack stack;
     GenericUsbDriver driver{stack};
-    FlakyClosePort port{driver};
+    FaultyPort port{driver};
     QStringList paths;
     std::unique_ptr<TestWindow> window;
 };
