@@ -147,6 +147,7 @@ private slots:
     void fileCommandCancelChangesNothing();
     void dropOnTheResultEditor();
     void deviceListFollowsPlugging();
+    void unpluggingTheSelectedAdapterSelectsTheNext();
     void identicalAdaptersSelectTheFirst();
     void failingCloseIsReportedNotFatal();
     void productDialogIsOneInstance();
@@ -646,6 +647,19 @@ void TestBrantle::deviceListFollowsPlugging() {
     QCOMPARE(w.comboBoxDevices->currentIndex(), 0);
     bench.send();
     QCOMPARE(bench.indicatorMessage(), QStringLiteral("OK."));
+}
+
+void TestBrantle::unpluggingTheSelectedAdapterSelectsTheNext() {
+    Bench bench;
+    Brantle &w = *bench.window;
+    bench.paths << bench.plug(QStringLiteral("Bench B"));
+    QTRY_COMPARE(bench.entries().size(), 2);
+    QCOMPARE(w.comboBoxDevices->currentIndex(), 0);
+    bench.stack.unplug(bench.paths[0]);
+    QTRY_COMPARE(bench.entries(), QStringList{"Bench B - [2]"});
+    QCOMPARE(w.comboBoxDevices->currentIndex(), 0);
+    QCOMPARE(w.device().friendlyName(), QStringLiteral("Bench B"));
+    QVERIFY(w.device().hasHandle());
 }
 
 void TestBrantle::identicalAdaptersSelectTheFirst() {
