@@ -190,6 +190,10 @@ void Brantle::pushButtonSend_clicked() {
         const bool acknowledged = transact(stream);
         converter.convert(text, Brantle2::Render, stream);
         ui.textEditResult->setPlainText(text);
+        // The new result starts at the top left; bring it to where the
+        // script stands so that the panes line up again.
+        textEditInput_scrolled(ui.textEditInput->horizontalScrollBar()->value(),
+                               ui.textEditInput->verticalScrollBar()->value());
         if (acknowledged)
             showStatus(QStringLiteral("OK."), lightGreen, QString());
         else

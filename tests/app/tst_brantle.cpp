@@ -143,6 +143,7 @@ private slots:
     void autoSendRepeatsAndBlinks();
     void autoSendKeepsGoingThroughErrors();
     void scrollingFollowsBothWays();
+    void resultLinesUpAfterASend();
     void fileCommandsRememberTheirPaths();
     void fileCommandCancelChangesNothing();
     void dropOnTheResultEditor();
@@ -525,6 +526,28 @@ void TestBrantle::scrollingFollowsBothWays() {
     QCOMPARE(outV->value(), outV->maximum());
     QCOMPARE(inV->value(), inV->maximum());
     QVERIFY(!w.scrollSyncBusy);
+}
+
+// The result arrives scrolled to the top left; it must stand where the
+// script stands, or the panes no longer line up.
+void TestBrantle::resultLinesUpAfterASend() {
+    Bench bench;
+    Brantle &w = *bench.window;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QStringList lines;
+    for (int i = 0; i < 120; ++i)
+        lines << QStringLiteral("A2 00 %1 ;     // a comment that runs well past the pane's right edge")
+                     .arg(i % 100, 2, 10, QLatin1Char('0'));
+    w.ui.textEditResult->clear();
+    w.ui.textEditInput->setPlainText(lines.join(u'\n'));
+    w.ui.textEditInput->verticalScrollBar()->setValue(40);
+    w.ui.textEditInput->horizontalScrollBar()->setValue(30);
+    bench.send();
+    QCOMPARE(bench.indicatorMessage(), QStringLiteral("OK."));
+    QCOMPARE(w.ui.textEditResult->verticalScrollBar()->value(), 40);
+    QCOMPARE(w.ui.textEditResult->horizontalScrollBar()->value(), 30);
+    QCOMPARE(w.ui.textEditInput->verticalScrollBar()->value(), 40);
 }
 
 void TestBrantle::fileCommandsRememberTheirPaths() {
