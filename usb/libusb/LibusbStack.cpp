@@ -109,6 +109,10 @@ struct LibusbCallbacks {
         t->outcome.status = statusOfTransfer(transfer->status);
         t->outcome.bytes = transfer->actual_length;
         t->done = 1;
+        if (t->outcome.status == UsbTransferStatus::NoDevice) {
+            if (LibusbStack::Session *s = t->stack->session(t->session))
+                s->gone = true;
+        }
     }
 
     // Runs inside libusb's event handling, where the device list must not be
@@ -118,6 +122,8 @@ struct LibusbCallbacks {
         auto *stack = static_cast<LibusbStack *>(self);
         const QString path = LibusbStack::pathOf(device);
         const bool arrived = event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED;
+        if (!arrived)
+            stack->markGone(device);
         QMetaObject::invokeMethod(
             stack, [stack, path, arrived] { stack->deviceChanged(path, arrived); },
             Qt::QueuedConnection);
@@ -390,6 +396,16 @@ void LibusbStack::close(SessionId id) {
     }
 }
 
+// libusb 1.0.26 leaves a handle unusable for libusb_close() once
+// libusb_set_interface_alt_setting() was called on it after its device had
+// gone (the close aborts); sessions of a gone device therefore stop asking.
+void LibusbStack::markGone(libusb_device *device) {
+    for (auto &entry : m_sessions) {
+        if (libusb_get_device(entry.second.handle) == device)
+            entry.second.gone = true;
+    }
+}
+
 LibusbStack::Session *LibusbStack::session(SessionId id) {
     const auto it = m_sessions.find(id);
     return it == m_sessions.end() ? nullptr : &it->second;
@@ -401,11 +417,17 @@ UsbTransferResult LibusbStack::controlTransfer(SessionId id, const UsbSetupPacke
     Session *s = session(id);
     if (!s || (setup.wLength > 0 && !data))
         return result;
+    if (s->gone) {
+        result.status = UsbTransferStatus::NoDevice;
+        return result;
+    }
     const int r = libusb_control_transfer(s->handle, setup.bmRequestType, setup.bRequest,
                                           setup.wValue, setup.wIndex, data, setup.wLength,
                                           unsigned(std::max(timeoutMs, 0)));
     if (r < 0) {
         result.status = statusOfError(r);
+        if (r == LIBUSB_ERROR_NO_DEVICE)
+            s->gone = true;
         return result;
     }
     result.status = UsbTransferStatus::Completed;
@@ -439,7 +461,7 @@ int LibusbStack::endpointType(const Session &s, uint8_t endpointAddress) const {
 UsbStack::TransferId LibusbStack::submit(SessionId id, uint8_t endpointAddress, uint8_t *buffer,
                                          int length) {
     Session *s = session(id);
-    if (!s || length < 0 || (!buffer && length > 0))
+    if (!s || s->gone || length < 0 || (!buffer && length > 0))
         return 0;
     const int type = endpointType(*s, endpointAddress);
     if (type != LIBUSB_TRANSFER_TYPE_BULK && type != LIBUSB_TRANSFER_TYPE_INTERRUPT)
@@ -449,6 +471,7 @@ UsbStack::TransferId LibusbStack::submit(SessionId id, uint8_t endpointAddress, 
     t->transfer = libusb_alloc_transfer(0);
     if (!t->transfer)
         return 0;
+    t->stack = this;
     t->session = id;
     t->outcome.status = UsbTransferStatus::Pending;
     // No libusb time-out: the waiter decides how long to wait, then cancels.
@@ -515,11 +538,13 @@ void LibusbStack::release(TransferId id) {
 
 int LibusbStack::altSetting(SessionId id) {
     Session *s = session(id);
-    if (!s)
+    if (!s || s->gone)
         return -1;
     uint8_t alt = 0;
     const int r = libusb_control_transfer(s->handle, GetInterfaceRequestType, GetInterfaceRequest,
                                           0, AdapterInterface, &alt, 1, AltSettingTimeoutMs);
+    if (r == LIBUSB_ERROR_NO_DEVICE)
+        s->gone = true;
     if (r != 1)
         return -1;
     s->altSetting = alt;
@@ -528,10 +553,12 @@ int LibusbStack::altSetting(SessionId id) {
 
 bool LibusbStack::setAltSetting(SessionId id, int alternateSetting) {
     Session *s = session(id);
-    if (!s || alternateSetting < 0 || alternateSetting > 0xFF)
+    if (!s || s->gone || alternateSetting < 0 || alternateSetting > 0xFF)
         return false;
-    if (libusb_set_interface_alt_setting(s->handle, AdapterInterface, alternateSetting) !=
-        LIBUSB_SUCCESS)
+    const int r = libusb_set_interface_alt_setting(s->handle, AdapterInterface, alternateSetting);
+    if (r == LIBUSB_ERROR_NO_DEVICE)
+        s->gone = true;
+    if (r != LIBUSB_SUCCESS)
         return false;
     s->altSetting = alternateSetting;
     return true;

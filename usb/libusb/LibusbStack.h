@@ -66,9 +66,11 @@ private:
         QString path;
         int altSetting = 0;
         bool reattachKernelDriver = false;
+        bool gone = false; // the device was unplugged: only close() is left
     };
     struct Transfer {
         libusb_transfer *transfer = nullptr;
+        LibusbStack *stack = nullptr;
         SessionId session = -1;
         int done = 0; // libusb's "completed" flag for its event loop
         UsbTransferResult outcome;
@@ -86,6 +88,7 @@ private:
     libusb_device *findDevice(const QString &path, libusb_device **list, long count) const;
     QString productName(libusb_device *device, const QString &path);
     Session *session(SessionId id);
+    void markGone(libusb_device *device);
     int endpointType(const Session &session, uint8_t endpointAddress) const;
     void watch(int fd, short events);
     void unwatch(int fd);
