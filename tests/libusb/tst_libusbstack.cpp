@@ -1,0 +1,317 @@
+// LibusbStack against a simulated FX2 behind the kernel's USB device
+// interface (umockdev): the real libusb enumerates sysfs, opens the device
+// node and exchanges URBs, which the chip model answers. Runs under
+// umockdev-wrapper.
+
+#include "AdapterSession.h"
+#include "Brantle2.h"
+#include "CCyAltSetting.h"
+#include "CCyConfiguration.h"
+#include "CCyDriverDevice.h"
+#include "CCyUSBEndPoint.h"
+#include "CompletionRecord.h"
+#include "Eeprom24.h"
+#include "GenericUsbDriver.h"
+#include "LibusbStack.h"
+#include "SimUsbStack.h"
+#include "UsbdevfsAdapter.h"
+#include "adapter_wire.h"
+
+#include <umockdev.h>
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+QByteArray firmwareImage() {
+    QFile file(QString::fromLatin1(AdapterSession::firmwareResource));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString defaultScript() {
+    QFile file(QStringLiteral(BRANTLE_EXAMPLES_DIR "/eeprom-read.txt"));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+std::shared_ptr<Fx2Chip> benchChip(const QByteArray &eeprom) {
+    auto chip = std::make_shared<Fx2Chip>();
+    auto memory = std::make_shared<Eeprom24>();
+    memory->memory().replace(0, eeprom.size(), eeprom);
+    chip->bus().attach(memory);
+    chip->setAdapterFirmware(firmwareImage());
+    return chip;
+}
+
+QByteArray pattern() {
+    QByteArray bytes(64, '\0');
+    for (int i = 0; i < bytes.size(); ++i)
+        bytes[i] = char(0xC0 ^ (i * 7));
+    return bytes;
+}
+
+// The first `n` bytes of the pattern as the rendered answer shows them.
+QString patternText(int n) {
+    return QString::fromLatin1(pattern().left(n).toHex(' ').toUpper());
+}
+
+// Compiles the script, runs it on the session and renders the answer.
+QString runScript(AdapterSession &session, QString script, bool *acknowledged) {
+    Brantle2 converter;
+    QByteArray stream;
+    converter.convert(script, Brantle2::Compile, stream);
+    *acknowledged = session.transact(stream);
+    converter.convert(script, Brantle2::Render, stream);
+    return script;
+}
+
+} // namespace
+
+class TestLibusbStack : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void cleanupTestCase();
+
+    void listsAdapterByProductString_data();
+    void listsAdapterByProductString();
+    void opensAndReadsDescriptors();
+    void downloadsFirmwareAndSelectsAltSetting1();
+    void runsDefaultScriptLikeTheSimulatedStack();
+    void transferThatTimesOutIsAborted();
+    void unplugFailsTransferInFlightAndReplugIsHeard();
+
+private:
+    void start(const QString &productName = QString());
+
+    UMockdevTestbed *m_testbed = nullptr;
+    int m_nextAddress = 2;
+    std::shared_ptr<Fx2Chip> m_chip;
+    std::unique_ptr<UsbdevfsAdapter> m_adapter;
+    std::unique_ptr<LibusbStack> m_stack;
+    std::unique_ptr<GenericUsbDriver> m_driver;
+};
+
+void TestLibusbStack::initTestCase() {
+    // libusb must find the testbed's sysfs from its first look on. The
+    // question is answered by looking at the testbed, and the first answer
+    // is kept: ask only once it exists.
+    m_testbed = umockdev_testbed_new();
+    QVERIFY2(umockdev_in_mock_environment(), "run this test under umockdev-wrapper");
+    QVERIFY(!firmwareImage().isEmpty());
+}
+
+void TestLibusbStack::cleanupTestCase() {
+    if (m_testbed)
+        g_object_unref(m_testbed);
+}
+
+void TestLibusbStack::init() {
+    m_chip = benchChip(pattern());
+}
+
+// The adapter goes in before libusb starts, as on a machine where it is
+// already plugged in.
+void TestLibusbStack::start(const QString &productName) {
+    if (!productName.isNull())
+        m_chip->setProductName(productName);
+    m_adapter = std::make_unique<UsbdevfsAdapter>(m_testbed, m_chip);
+    m_adapter->plug(m_nextAddress++);
+    m_stack = std::make_unique<LibusbStack>();
+    QVERIFY2(m_stack->isAvailable(), qPrintable(m_stack->initError()));
+    m_driver = std::make_unique<GenericUsbDriver>(*m_stack);
+}
+
+void TestLibusbStack::cleanup() {
+    m_driver.reset();
+    m_stack.reset();
+    m_adapter.reset();
+    m_chip.reset();
+}
+
+void TestLibusbStack::listsAdapterByProductString_data() {
+    QTest::addColumn<QString>("product");
+    QTest::addColumn<QString>("friendlyName");
+    QTest::newRow("product string")
+        << QStringLiteral("Bench I2C \u00b5Adapter") << QStringLiteral("Bench I2C \u00b5Adapter");
+    QTest::newRow("empty product string, the identity instead")
+        << QString(QLatin1String("")) << QStringLiteral("USB device 04B4:8613");
+}
+
+void TestLibusbStack::listsAdapterByProductString() {
+    QFETCH(QString, product);
+    QFETCH(QString, friendlyName);
+    start(product);
+    const int address = m_nextAddress - 1;
+
+    const QVector<UsbDeviceInfo> devices = m_stack->devices();
+    QCOMPARE(devices.size(), 1);
+    QCOMPARE(devices[0].path, QStringLiteral("1-1"));
+    QCOMPARE(devices[0].friendlyName, friendlyName);
+    QCOMPARE(devices[0].deviceName, m_adapter->deviceNode());
+    QCOMPARE(int(devices[0].address), address);
+
+    // What the device list shows: the driver's friendly name and address.
+    AdapterSession session(*m_driver);
+    CCyDriverDevice &device = session.device();
+    QCOMPARE(int(device.deviceCount()), 1);
+    QVERIFY(device.hasHandle());
+    QCOMPARE(device.friendlyName(), friendlyName);
+    QCOMPARE(int(device.address()), address);
+}
+
+void TestLibusbStack::opensAndReadsDescriptors() {
+    start();
+    AdapterSession session(*m_driver);
+    CCyDriverDevice &device = session.device();
+    QVERIFY(device.hasHandle());
+
+    const QByteArray deviceDescriptor = m_chip->deviceDescriptor();
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(device.deviceDescriptor().data()), 18),
+             deviceDescriptor);
+    const std::vector<uint8_t> &raw = device.rawConfigurationDescriptor(0);
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(raw.data()), int(raw.size())),
+             m_chip->configurationDescriptor());
+    QCOMPARE(device.vendorId(), uint16_t(0x04B4));
+    QCOMPARE(device.productId(), uint16_t(0x8613));
+    QCOMPARE(device.manufacturer(), m_chip->manufacturerName());
+    QCOMPARE(device.product(), m_chip->productName());
+    QCOMPARE(int(device.altSettingCount()), Fx2Chip::AltSettingCount);
+    QVERIFY(device.isHighSpeed());
+    // A fresh chip: the zero-bandwidth setting is current.
+    QCOMPARE(int(device.altSetting()), 0);
+    QCOMPARE(int(device.currentAltSetting()->bAlternateSetting), 0);
+}
+
+void TestLibusbStack::downloadsFirmwareAndSelectsAltSetting1() {
+    start();
+    AdapterSession session(*m_driver);
+    QCOMPARE(session.ensureFirmware(), 1);
+    const QByteArray image = firmwareImage();
+    m_adapter->withChip([&](Fx2Chip &chip) {
+        QVERIFY(chip.running());
+        QCOMPARE(chip.altSetting(), 1);
+        QCOMPARE(chip.ram().left(image.size()), image);
+    });
+    QCOMPARE(int(session.device().altSetting()), 1);
+    QCOMPARE(int(session.device().currentAltSetting()->bAlternateSetting), 1);
+    // Now the firmware itself answers the inquiry.
+    QCOMPARE(session.ensureFirmware(), 0);
+}
+
+// The same script on the same chip through the simulated stack is the
+// reference: the kernel path must not change a byte of the answer.
+void TestLibusbStack::runsDefaultScriptLikeTheSimulatedStack() {
+    const QString script = defaultScript();
+    QVERIFY(!script.isEmpty());
+
+    SimUsbStack simulated;
+    simulated.plug(benchChip(pattern()));
+    GenericUsbDriver simulatedDriver(simulated);
+    AdapterSession reference(simulatedDriver);
+    bool referenceAck = false;
+    const QString expected = runScript(reference, script, &referenceAck);
+    QVERIFY(referenceAck);
+
+    start();
+    AdapterSession session(*m_driver);
+    bool acknowledged = false;
+    const QString result = runScript(session, script, &acknowledged);
+    QVERIFY(acknowledged);
+    QCOMPARE(result, expected);
+    // The pattern really came off the bus: its first bytes are in the answer.
+    QVERIFY2(result.contains(patternText(16)), qPrintable(result));
+    // And again, with the firmware already running.
+    QCOMPARE(runScript(session, script, &acknowledged), expected);
+}
+
+void TestLibusbStack::transferThatTimesOutIsAborted() {
+    start();
+    AdapterSession session(*m_driver);
+    session.ensureFirmware();
+    CCyUSBEndPoint *in = session.device().currentAltSetting()->endPoints(WIRE_IN_ENDPOINT_POSITION);
+    QVERIFY(in);
+
+    // Nothing was sent, so the firmware has nothing to answer.
+    in->timeoutMs = 150;
+    uint8_t buffer[64] = {};
+    int length = sizeof buffer;
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(!in->transfer(buffer, length));
+    QVERIFY(clock.elapsed() >= 150);
+    QVERIFY(clock.elapsed() < 5000);
+    QCOMPARE(length, 0);
+    QCOMPARE(in->usbStatus, uint32_t(DriverPort::UsbCancelled));
+    QCOMPARE(m_adapter->discardedUrbs(), 1);
+    QCOMPARE(m_adapter->pendingUrbs(), 0);
+
+    // The aborted read left nothing behind to steal the next answer.
+    bool acknowledged = false;
+    in->timeoutMs = CCyUSBEndPoint::DefaultTimeoutMs;
+    const QString result =
+        runScript(session, QStringLiteral("A2 00 00 , A3 FF FF ;"), &acknowledged);
+    QVERIFY(acknowledged);
+    QVERIFY2(result.contains(patternText(2)), qPrintable(result));
+}
+
+void TestLibusbStack::unplugFailsTransferInFlightAndReplugIsHeard() {
+    start();
+    QVector<DriverPort::DeviceChange> changes;
+    CCyDriverDevice device(
+        *m_driver, [&changes](const DriverPort::DeviceChange &change) { changes.append(change); },
+        DriverPort::adapterInterfaceClass(), true);
+    QVERIFY(device.hasHandle());
+    QVERIFY(device.SetAltIntfc(WIRE_TRANSFER_ALT_SETTING));
+    CCyUSBEndPoint *in = device.currentAltSetting()->endPoints(WIRE_IN_ENDPOINT_POSITION);
+    QVERIFY(in);
+
+    // A read waits for the adapter when the adapter goes.
+    uint8_t buffer[64] = {};
+    CompletionRecord record;
+    std::unique_ptr<RequestBlock> block = in->beginTransfer(buffer, sizeof buffer, record);
+    QVERIFY(block);
+    QTRY_COMPARE_WITH_TIMEOUT(m_adapter->pendingUrbs(), 1, 2000);
+    m_adapter->unplug();
+    QVERIFY(in->waitForTransfer(record));
+    int length = sizeof buffer;
+    QVERIFY(!in->finishTransfer(buffer, length, record, std::move(block)));
+    QCOMPARE(length, 0);
+    QCOMPARE(in->usbStatus, uint32_t(DriverPort::UsbNoDevice));
+
+    // The class and the open handle both hear of the removal, from the
+    // event loop.
+    QTRY_COMPARE_WITH_TIMEOUT(changes.size(), 2, 5000);
+    for (const DriverPort::DeviceChange &change : changes) {
+        QCOMPARE(change.kind, DriverPort::DeviceChange::Removal);
+        QCOMPARE(change.path, QStringLiteral("1-1"));
+    }
+    QCOMPARE(changes[0].handle == device.handle() || changes[1].handle == device.handle(), true);
+    QCOMPARE(int(device.deviceCount()), 0);
+    // Requests on the handle of the gone device fail, and closing it later
+    // is still clean.
+    QCOMPARE(int(device.altSetting()), 0xFF);
+    QVERIFY(!device.SetAltIntfc(0));
+
+    changes.clear();
+    const int address = m_nextAddress++;
+    m_adapter->plug(address);
+    QTRY_COMPARE_WITH_TIMEOUT(changes.size(), 1, 5000);
+    QCOMPARE(changes[0].kind, DriverPort::DeviceChange::Arrival);
+    QCOMPARE(changes[0].path, QStringLiteral("1-1"));
+
+    // The replugged chip is fresh: a new address and the firmware gone.
+    device.close();
+    QVERIFY(device.open(0));
+    QCOMPARE(int(device.address()), address);
+    QCOMPARE(int(device.altSetting()), 0);
+    device.release();
+}
+
+QTEST_GUILESS_MAIN(TestLibusbStack)
+#include "tst_libusbstack.moc"
