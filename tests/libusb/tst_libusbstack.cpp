@@ -70,6 +70,8 @@ QString runScript(AdapterSession &session, QString script, bool *acknowledged) {
 
 } // namespace
 
+Q_DECLARE_METATYPE(LibusbStack::ChangeSource)
+
 class TestLibusbStack : public QObject {
     Q_OBJECT
 private Q_SLOTS:
@@ -84,10 +86,12 @@ private Q_SLOTS:
     void downloadsFirmwareAndSelectsAltSetting1();
     void runsDefaultScriptLikeTheSimulatedStack();
     void transferThatTimesOutIsAborted();
+    void unplugFailsTransferInFlightAndReplugIsHeard_data();
     void unplugFailsTransferInFlightAndReplugIsHeard();
 
 private:
-    void start(const QString &productName = QString());
+    void start(const QString &productName = QString(),
+               LibusbStack::ChangeSource changes = LibusbStack::ChangeSource::Automatic);
 
     UMockdevTestbed *m_testbed = nullptr;
     int m_nextAddress = 2;
@@ -117,12 +121,13 @@ void TestLibusbStack::init() {
 
 // The adapter goes in before libusb starts, as on a machine where it is
 // already plugged in.
-void TestLibusbStack::start(const QString &productName) {
+void TestLibusbStack::start(const QString &productName, LibusbStack::ChangeSource changes) {
     if (!productName.isNull())
         m_chip->setProductName(productName);
     m_adapter = std::make_unique<UsbdevfsAdapter>(m_testbed, m_chip);
     m_adapter->plug(m_nextAddress++);
-    m_stack = std::make_unique<LibusbStack>();
+    // Polling is made quick so that the test need not wait for it.
+    m_stack = std::make_unique<LibusbStack>(nullptr, changes, 20);
     QVERIFY2(m_stack->isAvailable(), qPrintable(m_stack->initError()));
     m_driver = std::make_unique<GenericUsbDriver>(*m_stack);
 }
@@ -260,8 +265,18 @@ void TestLibusbStack::transferThatTimesOutIsAborted() {
     QVERIFY2(result.contains(patternText(2)), qPrintable(result));
 }
 
+void TestLibusbStack::unplugFailsTransferInFlightAndReplugIsHeard_data() {
+    QTest::addColumn<LibusbStack::ChangeSource>("source");
+    QTest::addColumn<bool>("native");
+    QTest::newRow("libusb's hot-plug events") << LibusbStack::ChangeSource::Automatic << true;
+    QTest::newRow("polling the device list") << LibusbStack::ChangeSource::Polling << false;
+}
+
 void TestLibusbStack::unplugFailsTransferInFlightAndReplugIsHeard() {
-    start();
+    QFETCH(LibusbStack::ChangeSource, source);
+    QFETCH(bool, native);
+    start(QString(), source);
+    QCOMPARE(m_stack->hasNativeHotplug(), native);
     QVector<DriverPort::DeviceChange> changes;
     CCyDriverDevice device(
         *m_driver, [&changes](const DriverPort::DeviceChange &change) { changes.append(change); },

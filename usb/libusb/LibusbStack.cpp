@@ -16,7 +16,6 @@ namespace {
 constexpr int AdapterInterface = 0;
 constexpr int StringTimeoutMs = 1000;
 constexpr int AltSettingTimeoutMs = 5000;
-constexpr int HotplugPollMs = 1000;
 // A cancelled transfer comes back as soon as the kernel has discarded it;
 // this only bounds the wait for a host controller that never answers.
 constexpr int CancelGraceMs = 10000;
@@ -146,7 +145,8 @@ const QVector<LibusbStack::Identity> &LibusbStack::adapterIdentities() {
     return table;
 }
 
-LibusbStack::LibusbStack(QObject *parent) : QObject(parent) {
+LibusbStack::LibusbStack(QObject *parent, ChangeSource changes, int pollIntervalMs)
+    : QObject(parent) {
     const int r = libusb_init(&m_context);
     if (r != LIBUSB_SUCCESS) {
         m_context = nullptr;
@@ -165,7 +165,7 @@ LibusbStack::LibusbStack(QObject *parent) : QObject(parent) {
     // their own, so libusb never needs a timer of ours even where it has no
     // timer descriptor.
 
-    if (libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG)) {
+    if (changes == ChangeSource::Automatic && libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG)) {
         for (const Identity &id : adapterIdentities()) {
             libusb_hotplug_callback_handle handle = 0;
             const int events =
@@ -179,7 +179,7 @@ LibusbStack::LibusbStack(QObject *parent) : QObject(parent) {
     }
     if (m_hotplugHandles.isEmpty()) {
         m_knownPaths = presentPaths();
-        m_pollTimer.setInterval(HotplugPollMs);
+        m_pollTimer.setInterval(std::max(1, pollIntervalMs));
         connect(&m_pollTimer, &QTimer::timeout, this, &LibusbStack::pollDeviceList);
         m_pollTimer.start();
     }
@@ -646,7 +646,7 @@ QSet<QString> LibusbStack::presentPaths() {
     return paths;
 }
 
-// Without hot-plug support in libusb the list is compared once a second.
+// Without hot-plug events from libusb the list is compared on a timer.
 void LibusbStack::pollDeviceList() {
     const QSet<QString> now = presentPaths();
     const QSet<QString> before = m_knownPaths;

@@ -31,7 +31,14 @@ public:
     // access to exactly these.
     static const QVector<Identity> &adapterIdentities();
 
-    explicit LibusbStack(QObject *parent = nullptr);
+    enum class ChangeSource {
+        Automatic, // libusb's hot-plug events where it has them, else polling
+        Polling    // compare the device list every pollIntervalMs
+    };
+    static constexpr int DefaultPollIntervalMs = 1000;
+
+    explicit LibusbStack(QObject *parent = nullptr, ChangeSource changes = ChangeSource::Automatic,
+                         int pollIntervalMs = DefaultPollIntervalMs);
     ~LibusbStack() override;
     LibusbStack(const LibusbStack &) = delete;
     LibusbStack &operator=(const LibusbStack &) = delete;
@@ -41,7 +48,7 @@ public:
     QString initError() const { return m_initError; }
     // True when libusb reports arrivals itself, false when the device list is
     // polled instead.
-    bool hasNativeHotplug() const { return m_hotplugHandles.size() > 0; }
+    bool hasNativeHotplug() const { return !m_hotplugHandles.isEmpty(); }
 
     // UsbStack
     QVector<UsbDeviceInfo> devices() override;
