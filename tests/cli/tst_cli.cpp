@@ -57,7 +57,7 @@ void TestCli::dryRun_data() {
         << QByteArray("-:2:4: Hex data must be specify by of two digits. \nA2 0 ;\n   ^\n");
     QTest::newRow("the default script from a file")
         << QStringList{"--dry-run", example} << QByteArray() << 0 << QByteArray() << QByteArray();
-    QTest::newRow("sending is not available yet")
+    QTest::newRow("without --sim and no adapter plugged in")
         << QStringList{} << QByteArray("A2") << 3 << QByteArray() << QByteArray();
     QTest::newRow("bad clock") << QStringList{"--dry-run", "--clock", "200"} << QByteArray("A2")
                                << 64 << QByteArray()

@@ -86,6 +86,7 @@ private Q_SLOTS:
     void downloadsFirmwareAndSelectsAltSetting1();
     void runsDefaultScriptLikeTheSimulatedStack();
     void transferThatTimesOutIsAborted();
+    void commandLineToolListsAndUsesTheAdapter();
     void unplugFailsTransferInFlightAndReplugIsHeard_data();
     void unplugFailsTransferInFlightAndReplugIsHeard();
 
@@ -263,6 +264,32 @@ void TestLibusbStack::transferThatTimesOutIsAborted() {
         runScript(session, QStringLiteral("A2 00 00 , A3 FF FF ;"), &acknowledged);
     QVERIFY(acknowledged);
     QVERIFY2(result.contains(patternText(2)), qPrintable(result));
+}
+
+// brantle-cli without --sim, started in the testbed: umockdev's preload
+// library and the testbed's location are inherited through the environment,
+// and the child's usbdevfs requests come to this process's chip.
+void TestLibusbStack::commandLineToolListsAndUsesTheAdapter() {
+    m_adapter = std::make_unique<UsbdevfsAdapter>(m_testbed, m_chip);
+    const int address = m_nextAddress++;
+    m_adapter->plug(address);
+
+    QProcess list;
+    list.start(QStringLiteral(BRANTLE_CLI), {QStringLiteral("--list")});
+    QVERIFY(list.waitForFinished(20000));
+    QCOMPARE(list.exitCode(), 0);
+    QCOMPARE(QString::fromUtf8(list.readAllStandardOutput()),
+             QStringLiteral("%1 - [%2]\n").arg(m_chip->productName()).arg(address));
+
+    QProcess send;
+    send.start(QStringLiteral(BRANTLE_CLI),
+               {QStringLiteral(BRANTLE_EXAMPLES_DIR "/eeprom-read.txt")});
+    QVERIFY(send.waitForFinished(20000));
+    const QString out = QString::fromUtf8(send.readAllStandardOutput());
+    QCOMPARE(QString::fromUtf8(send.readAllStandardError()), QStringLiteral("OK.\n"));
+    QCOMPARE(send.exitCode(), 0);
+    QVERIFY2(out.contains(patternText(16)), qPrintable(out));
+    m_adapter->withChip([](Fx2Chip &chip) { QVERIFY(chip.running()); });
 }
 
 void TestLibusbStack::unplugFailsTransferInFlightAndReplugIsHeard_data() {
