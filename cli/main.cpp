@@ -200,7 +200,16 @@ int main(int argc, char *argv[]) {
         for (int i = 0; i < device.deviceCount(); ++i) {
             device.close();
             device.open(uint8_t(i));
-            out << device.friendlyName() << " - [" << device.address() << "]\n";
+            QString name = device.friendlyName();
+            int address = device.address();
+            // An adapter that cannot be opened tells the driver nothing; the
+            // host still knows what it is and where.
+            const QVector<UsbDeviceInfo> present = adapters.stack->devices();
+            if (!device.hasHandle() && i < present.size()) {
+                name = present[i].friendlyName;
+                address = present[i].address;
+            }
+            out << name << " - [" << address << "]\n";
             out.flush();
             const QString reason = adapters.reason(device);
             if (!reason.isEmpty())

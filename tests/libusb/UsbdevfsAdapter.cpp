@@ -47,6 +47,7 @@ struct UsbdevfsAdapter::Port {
     UMockdevIoctlBase *handler = nullptr;
     QString deviceNode;
     bool plugged = true;
+    bool attached = false;
     std::deque<std::unique_ptr<Urb>> pending;
     std::deque<std::unique_ptr<Urb>> done;
     std::unique_ptr<Urb> lastReaped; // alive until its reap has been answered
@@ -59,7 +60,9 @@ UsbdevfsAdapter::~UsbdevfsAdapter() {
     if (plugged())
         unplug();
     for (auto &port : m_ports) {
-        umockdev_testbed_detach_ioctl(m_testbed, port->deviceNode.toUtf8().constData(), nullptr);
+        if (port->attached)
+            umockdev_testbed_detach_ioctl(m_testbed, port->deviceNode.toUtf8().constData(),
+                                          nullptr);
         g_object_unref(port->handler);
     }
 }
@@ -79,7 +82,7 @@ int UsbdevfsAdapter::discardedUrbs() const {
     return m_discarded;
 }
 
-void UsbdevfsAdapter::plug(int address) {
+void UsbdevfsAdapter::plug(int address, bool answering) {
     const QString node = QStringLiteral("bus/usb/%1/%2")
                              .arg(Bus, 3, 10, QLatin1Char('0'))
                              .arg(address, 3, 10, QLatin1Char('0'));
@@ -133,9 +136,12 @@ void UsbdevfsAdapter::plug(int address) {
     port->deviceNode = m_deviceNode;
     port->handler = umockdev_ioctl_base_new();
     g_signal_connect(port->handler, "handle-ioctl", G_CALLBACK(onIoctl), port.get());
-    if (!umockdev_testbed_attach_ioctl(m_testbed, m_deviceNode.toUtf8().constData(), port->handler,
-                                       &error))
-        qFatal("cannot attach the usbdevfs handler: %s", error ? error->message : "?");
+    if (answering) {
+        if (!umockdev_testbed_attach_ioctl(m_testbed, m_deviceNode.toUtf8().constData(),
+                                           port->handler, &error))
+            qFatal("cannot attach the usbdevfs handler: %s", error ? error->message : "?");
+        port->attached = true;
+    }
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_ports.push_back(std::move(port));

@@ -29,8 +29,9 @@ public:
     UsbdevfsAdapter &operator=(const UsbdevfsAdapter &) = delete;
 
     // Appears at port 1 of bus 1 with bus address `address`, the chip freshly
-    // powered; announced by an "add" uevent.
-    void plug(int address);
+    // powered; announced by an "add" uevent. A device that is not
+    // `answering` has no request handler: its node is a plain file.
+    void plug(int address, bool answering = true);
     // Pending URBs end with ESHUTDOWN, later requests fail with ENODEV, and
     // the device leaves sysfs after its "remove" uevent.
     void unplug();

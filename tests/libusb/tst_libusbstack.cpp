@@ -25,6 +25,10 @@
 
 #include <memory>
 
+#include <linux/capability.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
 namespace {
 
 QByteArray firmwareImage() {
@@ -87,6 +91,7 @@ private Q_SLOTS:
     void runsDefaultScriptLikeTheSimulatedStack();
     void transferThatTimesOutIsAborted();
     void commandLineToolListsAndUsesTheAdapter();
+    void commandLineToolExplainsMissingAccess();
     void unplugFailsTransferInFlightAndReplugIsHeard_data();
     void unplugFailsTransferInFlightAndReplugIsHeard();
 
@@ -290,6 +295,52 @@ void TestLibusbStack::commandLineToolListsAndUsesTheAdapter() {
     QCOMPARE(send.exitCode(), 0);
     QVERIFY2(out.contains(patternText(16)), qPrintable(out));
     m_adapter->withChip([](Fx2Chip &chip) { QVERIFY(chip.running()); });
+}
+
+// A device node the user may not write, as before the udev rule is
+// installed: the adapter is still listed, under its identity, and the
+// failures name the rule. Root would open the node anyway, so the tool runs
+// without the capabilities that override file permissions.
+void TestLibusbStack::commandLineToolExplainsMissingAccess() {
+    m_adapter = std::make_unique<UsbdevfsAdapter>(m_testbed, m_chip);
+    const int address = m_nextAddress++;
+    m_adapter->plug(address, false);
+    gchar *root = umockdev_testbed_get_root_dir(m_testbed);
+    const QString node = QString::fromUtf8(root) + m_adapter->deviceNode();
+    g_free(root);
+    QVERIFY(QFile::setPermissions(node, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    // For root, exec hands out every capability in the bounding set again,
+    // so that is where they go; an ordinary user has none to drop.
+    auto withoutOverride = [] {
+        if (geteuid() != 0)
+            return;
+        for (int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER})
+            if (prctl(PR_CAPBSET_DROP, cap, 0, 0, 0) != 0)
+                _exit(99);
+    };
+
+    QProcess list;
+    list.setChildProcessModifier(withoutOverride);
+    list.start(QStringLiteral(BRANTLE_CLI), {QStringLiteral("--list")});
+    QVERIFY(list.waitForFinished(20000));
+    const QString listErr = QString::fromUtf8(list.readAllStandardError());
+    QVERIFY2(list.exitCode() == 0, qPrintable(listErr));
+    QCOMPARE(QString::fromUtf8(list.readAllStandardOutput()),
+             QStringLiteral("USB device 04B4:8613 - [%1]\n").arg(address));
+    QVERIFY2(listErr.contains(QLatin1String("No permission")), qPrintable(listErr));
+    QVERIFY2(listErr.contains(QLatin1String("60-brantle.rules")), qPrintable(listErr));
+
+    QProcess send;
+    send.setChildProcessModifier(withoutOverride);
+    send.start(QStringLiteral(BRANTLE_CLI),
+               {QStringLiteral(BRANTLE_EXAMPLES_DIR "/eeprom-read.txt")});
+    QVERIFY(send.waitForFinished(20000));
+    const QString sendErr = QString::fromUtf8(send.readAllStandardError());
+    QCOMPARE(send.exitCode(), 3);
+    QVERIFY2(sendErr.startsWith(QLatin1String("Error: ")), qPrintable(sendErr));
+    QVERIFY2(sendErr.contains(QLatin1String("udevadm control --reload-rules")),
+             qPrintable(sendErr));
+    m_adapter->withChip([](Fx2Chip &chip) { QVERIFY(!chip.running()); });
 }
 
 void TestLibusbStack::unplugFailsTransferInFlightAndReplugIsHeard_data() {
