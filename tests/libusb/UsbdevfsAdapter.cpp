@@ -89,6 +89,7 @@ void UsbdevfsAdapter::plug(int address, bool answering) {
     QByteArray descriptors;
     QString product;
     QString manufacturer;
+    bool highSpeed = true;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_chip->powerOn();
@@ -97,6 +98,7 @@ void UsbdevfsAdapter::plug(int address, bool answering) {
         descriptors = m_chip->deviceDescriptor() + m_chip->configurationDescriptor();
         product = m_chip->productName();
         manufacturer = m_chip->manufacturerName();
+        highSpeed = m_chip->highSpeed();
     }
     const QString record = QStringLiteral("P: /devices/pci0000:00/0000:00:14.0/usb%1/%1-1\n"
                                           "N: %2\n"
@@ -109,7 +111,7 @@ void UsbdevfsAdapter::plug(int address, bool answering) {
                                           "A: busnum=%1\n"
                                           "A: devnum=%5\n"
                                           "A: dev=%6:%7\n"
-                                          "A: speed=480\n"
+                                          "A: speed=%11\n"
                                           "A: bConfigurationValue=1\n"
                                           "A: bNumConfigurations=1\n"
                                           "A: idVendor=04b4\n"
@@ -124,7 +126,8 @@ void UsbdevfsAdapter::plug(int address, bool answering) {
                                .arg(address)
                                .arg(UsbDeviceMajor)
                                .arg((Bus - 1) * 128 + address - 1)
-                               .arg(product, manufacturer, hex(descriptors));
+                               .arg(product, manufacturer, hex(descriptors))
+                               .arg(highSpeed ? 480 : 12); // Mbit/s
     GError *error = nullptr;
     if (!umockdev_testbed_add_from_string(m_testbed, record.toUtf8().constData(), &error))
         qFatal("cannot add the simulated adapter: %s", error ? error->message : "?");

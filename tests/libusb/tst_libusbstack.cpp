@@ -86,8 +86,10 @@ private Q_SLOTS:
 
     void listsAdapterByProductString_data();
     void listsAdapterByProductString();
+    void opensAndReadsDescriptors_data();
     void opensAndReadsDescriptors();
     void downloadsFirmwareAndSelectsAltSetting1();
+    void runsDefaultScriptLikeTheSimulatedStack_data();
     void runsDefaultScriptLikeTheSimulatedStack();
     void transferThatTimesOutIsAborted();
     void commandLineToolListsAndUsesTheAdapter();
@@ -176,7 +178,17 @@ void TestLibusbStack::listsAdapterByProductString() {
     QCOMPARE(int(device.address()), address);
 }
 
+void TestLibusbStack::opensAndReadsDescriptors_data() {
+    QTest::addColumn<bool>("highSpeed");
+    QTest::newRow("high speed") << true;
+    QTest::newRow("full speed, on a USB 1.1 port") << false;
+}
+
+// Endpoint packet sizes differ between the speeds, so the configuration
+// descriptor shows that the one of the chip's speed came through.
 void TestLibusbStack::opensAndReadsDescriptors() {
+    QFETCH(bool, highSpeed);
+    m_chip->setHighSpeed(highSpeed);
     start();
     AdapterSession session(*m_driver);
     CCyDriverDevice &device = session.device();
@@ -193,7 +205,7 @@ void TestLibusbStack::opensAndReadsDescriptors() {
     QCOMPARE(device.manufacturer(), m_chip->manufacturerName());
     QCOMPARE(device.product(), m_chip->productName());
     QCOMPARE(int(device.altSettingCount()), Fx2Chip::AltSettingCount);
-    QVERIFY(device.isHighSpeed());
+    QCOMPARE(device.isHighSpeed(), highSpeed);
     // A fresh chip: the zero-bandwidth setting is current.
     QCOMPARE(int(device.altSetting()), 0);
     QCOMPARE(int(device.currentAltSetting()->bAlternateSetting), 0);
@@ -217,18 +229,28 @@ void TestLibusbStack::downloadsFirmwareAndSelectsAltSetting1() {
 
 // The same script on the same chip through the simulated stack is the
 // reference: the kernel path must not change a byte of the answer.
+void TestLibusbStack::runsDefaultScriptLikeTheSimulatedStack_data() {
+    opensAndReadsDescriptors_data();
+}
+
+// The answer spans several packets at full speed (64 bytes each) and one at
+// high speed.
 void TestLibusbStack::runsDefaultScriptLikeTheSimulatedStack() {
+    QFETCH(bool, highSpeed);
     const QString script = defaultScript();
     QVERIFY(!script.isEmpty());
 
     SimUsbStack simulated;
-    simulated.plug(benchChip(pattern()));
+    std::shared_ptr<Fx2Chip> referenceChip = benchChip(pattern());
+    referenceChip->setHighSpeed(highSpeed);
+    simulated.plug(referenceChip);
     GenericUsbDriver simulatedDriver(simulated);
     AdapterSession reference(simulatedDriver);
     bool referenceAck = false;
     const QString expected = runScript(reference, script, &referenceAck);
     QVERIFY(referenceAck);
 
+    m_chip->setHighSpeed(highSpeed);
     start();
     AdapterSession session(*m_driver);
     bool acknowledged = false;
