@@ -2,6 +2,7 @@
 #include "Brantle2.h"
 #include "CCyDriverDevice.h"
 #include "GenericUsbDriver.h"
+#include "LibusbStack.h"
 #include "ScriptErrorReport.h"
 #include "SimUsbStack.h"
 
@@ -62,20 +63,36 @@ QByteArray firmwareImage() {
 }
 
 // The adapters the tool talks to: the simulated bench adapter with --sim,
-// otherwise the machine's own (none yet: real adapters arrive with the
-// libusb port).
+// otherwise the machine's own through libusb.
 struct Adapters {
     explicit Adapters(bool simulated) {
-        if (simulated)
-            stack.plugBenchAdapter(firmwareImage());
+        if (simulated) {
+            auto sim = std::make_unique<SimUsbStack>();
+            sim->plugBenchAdapter(firmwareImage());
+            stack = std::move(sim);
+        } else {
+            auto real = std::make_unique<LibusbStack>();
+            problem = real->initError();
+            stack = std::move(real);
+        }
+        driver = std::make_unique<GenericUsbDriver>(*stack);
     }
-    SimUsbStack stack;
-    GenericUsbDriver driver{stack};
+    // Why the adapter could not be used, when the device layer's own error
+    // text does not say it: no USB access at all, or no right to open it.
+    QString reason(const CCyDriverDevice &device) const {
+        if (!problem.isEmpty())
+            return problem;
+        return device.hasHandle() ? QString() : driver->lastOpenError();
+    }
+    std::unique_ptr<UsbStack> stack;
+    std::unique_ptr<GenericUsbDriver> driver;
+    QString problem;
 };
 
 // One send as the window makes it: compile, transact, render. Prints the
 // result text and the outcome.
-int send(AdapterSession &session, const QString &fileName, const QString &script, int clock) {
+int send(AdapterSession &session, const Adapters &adapters, const QString &fileName,
+         const QString &script, int clock) {
     QString text = script;
     Brantle2 converter;
     converter.clock = clock;
@@ -96,7 +113,12 @@ int send(AdapterSession &session, const QString &fileName, const QString &script
         return ExitParseError;
     } catch (const QString &e) {
         printErr(e + u'\n');
-        return e.startsWith(QLatin1String("Unexpected Error: ")) ? ExitParseError : ExitDeviceError;
+        if (e.startsWith(QLatin1String("Unexpected Error: ")))
+            return ExitParseError;
+        const QString reason = adapters.reason(session.device());
+        if (!reason.isEmpty())
+            printErr(reason + u'\n');
+        return ExitDeviceError;
     } catch (const char *e) {
         printErr(QString::fromLatin1(e) + u'\n');
         return ExitDeviceError;
@@ -172,13 +194,30 @@ int main(int argc, char *argv[]) {
 
     Adapters adapters(parser.isSet(sim));
     if (parser.isSet(list)) {
-        AdapterSession session(adapters.driver);
+        AdapterSession session(*adapters.driver);
         CCyDriverDevice &device = session.device();
         QTextStream out(stdout);
         for (int i = 0; i < device.deviceCount(); ++i) {
             device.close();
             device.open(uint8_t(i));
-            out << device.friendlyName() << " - [" << device.address() << "]\n";
+            QString name = device.friendlyName();
+            int address = device.address();
+            // An adapter that cannot be opened tells the driver nothing; the
+            // host still knows what it is and where.
+            const QVector<UsbDeviceInfo> present = adapters.stack->devices();
+            if (!device.hasHandle() && i < present.size()) {
+                name = present[i].friendlyName;
+                address = present[i].address;
+            }
+            out << name << " - [" << address << "]\n";
+            out.flush();
+            const QString reason = adapters.reason(device);
+            if (!reason.isEmpty())
+                printErr(QStringLiteral("  ") + reason + u'\n');
+        }
+        if (!adapters.problem.isEmpty()) {
+            printErr(adapters.problem + u'\n');
+            return ExitDeviceError;
         }
         return ExitOk;
     }
@@ -209,7 +248,7 @@ int main(int argc, char *argv[]) {
         return ExitOk;
     }
 
-    AdapterSession session(adapters.driver);
+    AdapterSession session(*adapters.driver);
     CCyDriverDevice &device = session.device();
     if (deviceNumber != 0) {
         if (deviceNumber >= device.deviceCount()) {
@@ -230,7 +269,7 @@ int main(int argc, char *argv[]) {
             if (wait > 0)
                 QThread::msleep(quint64(wait));
         }
-        status = send(session, fileName, text, clockIndex);
+        status = send(session, adapters, fileName, text, clockIndex);
     }
     return status;
 }

@@ -70,9 +70,14 @@ bool GenericUsbDriver::listDevices(const QUuid &interfaceClass, QStringList &pat
 }
 
 DriverPort::Handle GenericUsbDriver::openDevice(const QString &path) {
-    const UsbStack::SessionId session = m_stack.open(path);
-    if (session < 0)
+    m_lastOpenError.clear();
+    const UsbStack::SessionId session = m_stack.open(path, &m_lastOpenError);
+    if (session < 0) {
+        if (m_lastOpenError.isEmpty())
+            m_lastOpenError = QStringLiteral("Cannot open %1.").arg(path);
         return InvalidHandle;
+    }
+    m_lastOpenError.clear();
     const Handle handle = m_nextHandle++;
     m_devices[handle] = OpenDevice{session, path};
     return handle;

@@ -31,6 +31,10 @@ public:
     void setDriverVersion(uint32_t version) { m_driverVersion = version; }
     void setUsbInterfaceVersion(uint32_t version) { m_usbInterfaceVersion = version; }
 
+    // Why the last openDevice() failed, in words for the user (a missing
+    // access right, say); empty after a successful open.
+    QString lastOpenError() const { return m_lastOpenError; }
+
     bool listDevices(const QUuid &interfaceClass, QStringList &paths) override;
     Handle openDevice(const QString &path) override;
     bool closeDevice(Handle handle) override;
@@ -104,6 +108,7 @@ private:
     QUuid m_interfaceClass;
     uint32_t m_driverVersion = DefaultDriverVersion;
     uint32_t m_usbInterfaceVersion = DefaultUsbInterfaceVersion;
+    QString m_lastOpenError;
     std::map<Handle, OpenDevice> m_devices;
     Handle m_nextHandle = 1;
     std::map<uint64_t, std::unique_ptr<Request>> m_requests;

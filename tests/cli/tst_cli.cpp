@@ -90,9 +90,9 @@ void TestCli::runs_data() {
     QTest::newRow("no such adapter")
         << QStringList{"--sim", "--device", "1"} << QByteArray("A2 00") << 3 << QByteArray()
         << QByteArray("Error: Device not found.\n");
-    QTest::newRow("no adapter attached")
+    QTest::newRow("without --sim and no adapter plugged in")
         << QStringList{} << QByteArray("A2 00") << 3 << QByteArray()
-        << QByteArray("Error: Device not found.\n");
+        << QByteArray("~Error: Device not found.\n");
     QTest::newRow("bad clock") << QStringList{"--dry-run", "--clock", "200"} << QByteArray("A2")
                                << 64 << QByteArray()
                                << QByteArray("brantle-cli: --clock must be 100 or 400, not 200\n");

@@ -66,6 +66,7 @@ private slots:
     void queries_data();
     void queries();
     void closingEndsRequestsAndRetiresTheHandle();
+    void failedOpenKeepsTheStacksReason();
     void notificationsArriveLaterOnTheEventLoop();
     void recordsMayOutliveTheDriver();
 };
@@ -385,6 +386,19 @@ void TestGenericUsbDriver::closingEndsRequestsAndRetiresTheHandle() {
     const DriverPort::Handle again = rig.driver->openDevice(QStringLiteral("usb-1"));
     QVERIFY(again != DriverPort::InvalidHandle);
     QVERIFY(again != rig.handle);
+}
+
+// The stack's words for a refused open (a missing access right, say) reach
+// whoever shows the failure; a later successful open clears them.
+void TestGenericUsbDriver::failedOpenKeepsTheStacksReason() {
+    Rig rig;
+    QVERIFY(rig.driver->lastOpenError().isEmpty());
+    rig.stack.present[0].openFails = true;
+    QCOMPARE(rig.driver->openDevice(QStringLiteral("usb-1")), DriverPort::InvalidHandle);
+    QCOMPARE(rig.driver->lastOpenError(), QStringLiteral("cannot open"));
+    rig.stack.present[0].openFails = false;
+    QVERIFY(rig.driver->openDevice(QStringLiteral("usb-1")) != DriverPort::InvalidHandle);
+    QVERIFY(rig.driver->lastOpenError().isEmpty());
 }
 
 void TestGenericUsbDriver::notificationsArriveLaterOnTheEventLoop() {
