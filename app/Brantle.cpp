@@ -351,6 +351,11 @@ void Brantle::refreshDeviceList() {
 void Brantle::openSelectedDevice() {
     if (comboBoxDevices->count() > 0) {
         reopenDevice(comboBoxDevices->currentIndex());
+        // An adapter the user may not open is listed but useless; say why
+        // (usually a missing udev rule) rather than fail later at Send.
+        const QString problem = m_port.lastOpenError();
+        if (!device().hasHandle() && !problem.isEmpty())
+            showStatus(QStringLiteral("Error"), Qt::red, problem);
     } else {
         try {
             device().release();

@@ -97,6 +97,10 @@ public:
                                                    DeviceChangeHandler handler) = 0;
     virtual Registration registerHandleNotification(Handle handle, DeviceChangeHandler handler) = 0;
     virtual bool unregisterNotification(Registration registration) = 0;
+
+    // Why the last openDevice() failed, in words a user can act on (a missing
+    // access right, say); empty when it did not fail or the port cannot tell.
+    virtual QString lastOpenError() const { return QString(); }
 };
 
 #endif

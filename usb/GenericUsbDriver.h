@@ -33,7 +33,7 @@ public:
 
     // Why the last openDevice() failed, in words for the user (a missing
     // access right, say); empty after a successful open.
-    QString lastOpenError() const { return m_lastOpenError; }
+    QString lastOpenError() const override { return m_lastOpenError; }
 
     bool listDevices(const QUuid &interfaceClass, QStringList &paths) override;
     Handle openDevice(const QString &path) override;

@@ -151,6 +151,7 @@ private slots:
     void unpluggingTheSelectedAdapterSelectsTheNext();
     void identicalAdaptersSelectTheFirst();
     void failingCloseIsReportedNotFatal();
+    void adapterThatCannotBeOpenedSaysWhy();
     void productDialogIsOneInstance();
     void japaneseCatalogue();
 
@@ -537,7 +538,8 @@ void TestBrantle::resultLinesUpAfterASend() {
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QStringList lines;
     for (int i = 0; i < 120; ++i)
-        lines << QStringLiteral("A2 00 %1 ;     // a comment that runs well past the pane's right edge")
+        lines << QStringLiteral(
+                     "A2 00 %1 ;     // a comment that runs well past the pane's right edge")
                      .arg(i % 100, 2, 10, QLatin1Char('0'));
     w.ui.textEditResult->clear();
     w.ui.textEditInput->setPlainText(lines.join(u'\n'));
@@ -711,6 +713,21 @@ void TestBrantle::failingCloseIsReportedNotFatal() {
     QCOMPARE(bench.indicatorMessage(), QStringLiteral("Error"));
     QCOMPARE(bench.statusText(), QStringLiteral("Failed to close handle to driver."));
     bench.port.failClose = false;
+}
+
+void TestBrantle::adapterThatCannotBeOpenedSaysWhy() {
+    Bench bench;
+    const QString reason =
+        QStringLiteral("No permission to open it: install packaging/60-brantle.rules.");
+    bench.port.refuseOpen = reason;
+    bench.window->refreshDeviceList();
+    QCOMPARE(bench.entries().size(), 1);
+    QCOMPARE(bench.indicatorMessage(), QStringLiteral("Error"));
+    QCOMPARE(bench.statusText(), reason);
+    bench.port.refuseOpen.clear();
+    bench.window->refreshDeviceList();
+    QCOMPARE(bench.indicatorMessage(), QStringLiteral("Ready."));
+    QCOMPARE(bench.statusText(), QString());
 }
 
 void TestBrantle::productDialogIsOneInstance() {

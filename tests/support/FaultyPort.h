@@ -13,11 +13,14 @@ public:
     QSet<uint32_t> failingCodes;
     bool failUnregister = false;
     bool failClose = false;
+    QString refuseOpen; // when set, every open fails for this reason
 
     bool listDevices(const QUuid &c, QStringList &paths) override {
         return m_target.listDevices(c, paths);
     }
-    Handle openDevice(const QString &path) override { return m_target.openDevice(path); }
+    Handle openDevice(const QString &path) override {
+        return refuseOpen.isEmpty() ? m_target.openDevice(path) : InvalidHandle;
+    }
     bool closeDevice(Handle handle) override { return !failClose && m_target.closeDevice(handle); }
     bool ioControl(Handle handle, uint32_t code, uint8_t *in, uint32_t inLength, uint8_t *out,
                    uint32_t outLength, uint32_t &bytesReturned) override {
@@ -45,6 +48,10 @@ public:
     }
     bool unregisterNotification(Registration r) override {
         return !failUnregister && m_target.unregisterNotification(r);
+    }
+
+    QString lastOpenError() const override {
+        return refuseOpen.isEmpty() ? m_target.lastOpenError() : refuseOpen;
     }
 
 private:

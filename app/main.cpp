@@ -1,0 +1,27 @@
+// brantle: the program on the adapters attached to this machine.
+#include "Brantle.h"
+#include "GenericUsbDriver.h"
+#include "LibusbStack.h"
+
+#include <QApplication>
+#include <QLocale>
+#include <QTranslator>
+
+#include <cstdio>
+
+int main(int argc, char *argv[]) {
+    QApplication app(argc, argv);
+    QTranslator translator;
+    (void)translator.load(QStringLiteral("brantle_") + QLocale::system().name(),
+                          QStringLiteral(":/Brantle"));
+    QApplication::installTranslator(&translator);
+
+    LibusbStack stack;
+    if (!stack.isAvailable())
+        std::fprintf(stderr, "brantle: %s\n", qPrintable(stack.initError()));
+    GenericUsbDriver driver(stack);
+
+    Brantle window(driver);
+    window.show();
+    return app.exec();
+}
