@@ -330,13 +330,20 @@ void Brantle::refreshDeviceList() {
     QPalette palette = comboBoxDevices->palette();
     if (comboBoxDevices->count() == 0) {
         comboBoxDevices->setCurrentIndex(-1);
-        for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        // Styles that paint a closed combo box as a button ignore its Base
+        // colour; the button face turns red too so the warning is seen.
+        for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
             palette.setBrush(group, QPalette::Base, QBrush(Qt::red, Qt::SolidPattern));
+            palette.setBrush(group, QPalette::Button, QBrush(Qt::red, Qt::SolidPattern));
+        }
         comboBoxDevices->setPalette(palette);
         showStatus(QStringLiteral("No Device Found"), Qt::red, tr("Error: Device not found."));
     } else {
-        for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        const QPalette standard = QApplication::palette(comboBoxDevices);
+        for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
             palette.setBrush(group, QPalette::Base, QBrush(Qt::white, Qt::SolidPattern));
+            palette.setBrush(group, QPalette::Button, standard.brush(group, QPalette::Button));
+        }
         comboBoxDevices->setPalette(palette);
         showStatus(QStringLiteral("Ready."), lightGreen, QString());
         const int found =

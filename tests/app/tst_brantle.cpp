@@ -662,6 +662,8 @@ void TestBrantle::deviceListFollowsPlugging() {
     QCOMPARE(bench.indicatorColour(), QColor(Qt::red));
     QCOMPARE(bench.statusText(), QStringLiteral("Error: Device not found."));
     QCOMPARE(w.comboBoxDevices->palette().color(QPalette::Active, QPalette::Base), QColor(Qt::red));
+    QCOMPARE(w.comboBoxDevices->palette().color(QPalette::Active, QPalette::Button),
+             QColor(Qt::red));
     bench.send();
     QCOMPARE(bench.indicatorMessage(), QStringLiteral("Error"));
     QCOMPARE(bench.statusText(), QStringLiteral("Error: Device not found."));
@@ -670,6 +672,8 @@ void TestBrantle::deviceListFollowsPlugging() {
     bench.plug();
     QTRY_COMPARE(bench.entries().size(), 1);
     QCOMPARE(w.comboBoxDevices->currentIndex(), 0);
+    QCOMPARE(w.comboBoxDevices->palette().color(QPalette::Active, QPalette::Button),
+             QApplication::palette(w.comboBoxDevices).color(QPalette::Active, QPalette::Button));
     bench.send();
     QCOMPARE(bench.indicatorMessage(), QStringLiteral("OK."));
 }
