@@ -7,7 +7,6 @@
 #include "SimUsbStack.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QLocale>
 #include <QTranslator>
 
@@ -18,9 +17,8 @@ int main(int argc, char *argv[]) {
                           QStringLiteral(":/Brantle"));
     QApplication::installTranslator(&translator);
 
-    QFile image(QString::fromLatin1(AdapterSession::firmwareResource));
     SimUsbStack stack;
-    stack.plugBenchAdapter(image.open(QIODevice::ReadOnly) ? image.readAll() : QByteArray());
+    stack.plugBenchAdapter(AdapterSession::readFirmware());
     GenericUsbDriver driver(stack);
 
     Brantle window(driver);

@@ -57,18 +57,13 @@ QString hexLine(const QByteArray &bytes) {
     return line;
 }
 
-QByteArray firmwareImage() {
-    QFile file(QString::fromLatin1(AdapterSession::firmwareResource));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // The adapters the tool talks to: the simulated bench adapter with --sim,
 // otherwise the machine's own through libusb.
 struct Adapters {
     explicit Adapters(bool simulated) {
         if (simulated) {
             auto sim = std::make_unique<SimUsbStack>();
-            sim->plugBenchAdapter(firmwareImage());
+            sim->plugBenchAdapter(AdapterSession::readFirmware());
             stack = std::move(sim);
         } else {
             auto real = std::make_unique<LibusbStack>();

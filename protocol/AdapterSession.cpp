@@ -26,6 +26,11 @@ AdapterSession::AdapterSession(DriverPort &port, QString firmwarePath)
 
 AdapterSession::~AdapterSession() = default;
 
+QByteArray AdapterSession::readFirmware(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 bool AdapterSession::transact(QByteArray &stream) {
     int readCount = 0;
     scanStream(stream, false, &readCount, nullptr);
@@ -107,10 +112,7 @@ int AdapterSession::ensureFirmware() {
             return 0;
     }
 
-    QFile file(m_firmwarePath);
-    QByteArray image;
-    if (file.open(QIODevice::ReadOnly))
-        image = file.readAll();
+    QByteArray image = readFirmware(m_firmwarePath);
 
     unsigned char cpucs = 1; // hold the core in reset while its RAM is written
     int length = 1;

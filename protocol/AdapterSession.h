@@ -20,6 +20,8 @@ class AdapterSession {
 
 public:
     static const char *const firmwareResource;
+    // The whole image at `path`; empty when it cannot be read.
+    static QByteArray readFirmware(const QString &path = QString::fromLatin1(firmwareResource));
 
     // Creates the device object on `port` and opens adapter 0 if there is one.
     explicit AdapterSession(DriverPort &port,

@@ -27,11 +27,6 @@ namespace {
 using Kind = SimUsbStack::TransferKind;
 using Action = SimUsbStack::FaultAction;
 
-QByteArray firmware() {
-    QFile file(QString::fromLatin1(AdapterSession::firmwareResource));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 QString defaultScript() {
     QFile file(QStringLiteral(BRANTLE_EXAMPLES_DIR "/eeprom-read.txt"));
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
@@ -65,7 +60,7 @@ struct Bench {
         auto chip = std::make_shared<Fx2Chip>();
         chip->bus().attach(std::make_shared<Eeprom24>());
         chip->bus().attach(std::make_shared<TemperatureSensor>());
-        chip->setAdapterFirmware(firmware());
+        chip->setAdapterFirmware(AdapterSession::readFirmware());
         if (!name.isEmpty())
             chip->setProductName(name);
         return stack.plug(chip, QString(), address);

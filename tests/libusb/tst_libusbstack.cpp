@@ -31,11 +31,6 @@
 
 namespace {
 
-QByteArray firmwareImage() {
-    QFile file(QString::fromLatin1(AdapterSession::firmwareResource));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 QString defaultScript() {
     QFile file(QStringLiteral(BRANTLE_EXAMPLES_DIR "/eeprom-read.txt"));
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
@@ -46,7 +41,7 @@ std::shared_ptr<Fx2Chip> benchChip(const QByteArray &eeprom) {
     auto memory = std::make_shared<Eeprom24>();
     memory->memory().replace(0, eeprom.size(), eeprom);
     chip->bus().attach(memory);
-    chip->setAdapterFirmware(firmwareImage());
+    chip->setAdapterFirmware(AdapterSession::readFirmware());
     return chip;
 }
 
@@ -115,7 +110,7 @@ void TestLibusbStack::initTestCase() {
     // is kept: ask only once it exists.
     m_testbed = umockdev_testbed_new();
     QVERIFY2(umockdev_in_mock_environment(), "run this test under umockdev-wrapper");
-    QVERIFY(!firmwareImage().isEmpty());
+    QVERIFY(!AdapterSession::readFirmware().isEmpty());
 }
 
 void TestLibusbStack::cleanupTestCase() {
@@ -215,7 +210,7 @@ void TestLibusbStack::downloadsFirmwareAndSelectsAltSetting1() {
     start();
     AdapterSession session(*m_driver);
     QCOMPARE(session.ensureFirmware(), 1);
-    const QByteArray image = firmwareImage();
+    const QByteArray image = AdapterSession::readFirmware();
     m_adapter->withChip([&](Fx2Chip &chip) {
         QVERIFY(chip.running());
         QCOMPARE(chip.altSetting(), 1);

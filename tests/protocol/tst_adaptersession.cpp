@@ -20,11 +20,6 @@ QByteArray hex(const char *text) {
     return QByteArray::fromHex(QByteArray(text));
 }
 
-QByteArray firmware() {
-    QFile file(QString::fromLatin1(AdapterSession::firmwareResource));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 QByteArray compile(const QString &script, int clock = 1) {
     Brantle2 converter;
     converter.clock = clock;
@@ -40,7 +35,7 @@ struct Bench {
     explicit Bench(bool plugged = true, const QString &imagePath =
                                             QString::fromLatin1(AdapterSession::firmwareResource)) {
         if (plugged)
-            chip = stack.plugBenchAdapter(firmware(), &path);
+            chip = stack.plugBenchAdapter(AdapterSession::readFirmware(), &path);
         session = std::make_unique<AdapterSession>(driver, imagePath);
         stack.clearLog();
     }
@@ -229,7 +224,7 @@ void TestAdapterSession::firmwareDecisions() {
 void TestAdapterSession::downloadWritesTheImageInFourChunks() {
     Bench bench;
     QCOMPARE(bench.session->ensureFirmware(), 1);
-    const QByteArray image = firmware();
+    const QByteArray image = AdapterSession::readFirmware();
     QCOMPARE(image.size(), 16384);
     QByteArray written;
     for (const auto &e : bench.entries(Kind::Control))
@@ -246,7 +241,7 @@ void TestAdapterSession::shortChunkResumesAtTheFirstUnsentByte() {
     QCOMPARE(bench.controlTrace(),
              (QStringList{"a0@e600:1", "a0@0000:1000", "a0@03e8:4096", "a0@13e8:4096",
                           "a0@23e8:4096", "a0@33e8:3096", "a0@e600:1", "alt=1"}));
-    QCOMPARE(bench.chip->ram(), firmware());
+    QCOMPARE(bench.chip->ram(), AdapterSession::readFirmware());
     QVERIFY(bench.chip->running());
 }
 
@@ -371,7 +366,7 @@ void TestAdapterSession::oversizeIsRefusedBeforeAnyTraffic() {
 void TestAdapterSession::settingWithoutTheEndpoints() {
     SimUsbStack stack;
     auto chip = std::make_shared<Fx2Chip>();
-    chip->setAdapterFirmware(firmware());
+    chip->setAdapterFirmware(AdapterSession::readFirmware());
     chip->setDescribedEndpointCount(3);
     stack.plug(chip);
     GenericUsbDriver driver(stack);
