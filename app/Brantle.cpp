@@ -11,11 +11,13 @@
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLocale>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QTime>
 #include <QTimerEvent>
+#include <QTranslator>
 
 const QColor Brantle::lightGreen(144, 238, 144, 255);
 
@@ -23,17 +25,9 @@ namespace {
 
 const int autoSendIntervalMs = 500;
 
-// The longest prefix that the given translated texts share: the translation of
-// "Error: " under the catalogue in force.
-QString commonPrefix(const QStringList &texts) {
-    QString prefix = texts.value(0);
-    for (const QString &t : texts) {
-        int n = 0;
-        while (n < prefix.size() && n < t.size() && prefix.at(n) == t.at(n))
-            ++n;
-        prefix.truncate(n);
-    }
-    return prefix;
+void paintAllGroups(QPalette &palette, QPalette::ColorRole role, const QBrush &brush) {
+    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        palette.setBrush(group, role, brush);
 }
 
 // A device-side failure: its text begins with "Error: " in English or in the
@@ -41,7 +35,7 @@ QString commonPrefix(const QStringList &texts) {
 bool isDeviceError(const QString &text) {
     if (text.startsWith(QLatin1String("Error: ")))
         return true;
-    const QString prefix = commonPrefix(
+    const QString prefix = sharedPrefix(
         {Brantle::tr("Error: Device not found."), Brantle::tr("Error: Fail to CPUCS=1."),
          Brantle::tr("Error: Error has occured in firmware in USB device"),
          Brantle::tr("Error: 0x00 of the escape code is used alone. ")});
@@ -79,9 +73,9 @@ Brantle::Brantle(DriverPort &port, QWidget *parent, Qt::WindowFlags flags)
 
     // The result pane looks like a disabled field while it stays editable.
     QPalette resultPalette = ui.textEditResult->palette();
-    const QColor disabledBase = resultPalette.color(QPalette::Disabled, QPalette::Base);
-    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
-        resultPalette.setBrush(group, QPalette::Base, QBrush(disabledBase, Qt::SolidPattern));
+    paintAllGroups(
+        resultPalette, QPalette::Base,
+        QBrush(resultPalette.color(QPalette::Disabled, QPalette::Base), Qt::SolidPattern));
     ui.textEditResult->setPalette(resultPalette);
 
     setWindowTitle(QCoreApplication::applicationName() + u'-' +
@@ -153,6 +147,12 @@ Brantle::~Brantle() {
     } catch (...) {
         // Nothing is left to tell at exit.
     }
+}
+
+void Brantle::installCatalogue(QTranslator &translator) {
+    (void)translator.load(QStringLiteral("brantle_") + QLocale::system().name(),
+                          QStringLiteral(":/Brantle"));
+    QApplication::installTranslator(&translator);
 }
 
 CCyDriverDevice &Brantle::device() {
@@ -332,18 +332,15 @@ void Brantle::refreshDeviceList() {
         comboBoxDevices->setCurrentIndex(-1);
         // Styles that paint a closed combo box as a button ignore its Base
         // colour; the button face turns red too so the warning is seen.
-        for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-            palette.setBrush(group, QPalette::Base, QBrush(Qt::red, Qt::SolidPattern));
-            palette.setBrush(group, QPalette::Button, QBrush(Qt::red, Qt::SolidPattern));
-        }
+        paintAllGroups(palette, QPalette::Base, QBrush(Qt::red, Qt::SolidPattern));
+        paintAllGroups(palette, QPalette::Button, QBrush(Qt::red, Qt::SolidPattern));
         comboBoxDevices->setPalette(palette);
         showStatus(QStringLiteral("No Device Found"), Qt::red, tr("Error: Device not found."));
     } else {
         const QPalette standard = QApplication::palette(comboBoxDevices);
-        for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-            palette.setBrush(group, QPalette::Base, QBrush(Qt::white, Qt::SolidPattern));
+        paintAllGroups(palette, QPalette::Base, QBrush(Qt::white, Qt::SolidPattern));
+        for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
             palette.setBrush(group, QPalette::Button, standard.brush(group, QPalette::Button));
-        }
         comboBoxDevices->setPalette(palette);
         showStatus(QStringLiteral("Ready."), lightGreen, QString());
         const int found =

@@ -13,6 +13,7 @@ class AdapterSession;
 class CCyDriverDevice;
 class FormProductInfo;
 class QComboBox;
+class QTranslator;
 
 // The main window: two editors side by side, the Send and Auto buttons, the
 // clock and adapter choices, and the status indicator.
@@ -24,6 +25,10 @@ public:
     ~Brantle() override;
 
     static const QColor lightGreen;
+
+    // Loads "brantle_" + the system locale's name from ":/Brantle" into
+    // `translator` and installs it; without a catalogue it translates nothing.
+    static void installCatalogue(QTranslator &translator);
 
     void showStatus(QString message, QColor colour, QString statusText);
     void refreshDeviceList();

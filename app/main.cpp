@@ -4,7 +4,6 @@
 #include "LibusbStack.h"
 
 #include <QApplication>
-#include <QLocale>
 #include <QTranslator>
 
 #include <cstdio>
@@ -12,9 +11,7 @@
 int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
     QTranslator translator;
-    (void)translator.load(QStringLiteral("brantle_") + QLocale::system().name(),
-                          QStringLiteral(":/Brantle"));
-    QApplication::installTranslator(&translator);
+    Brantle::installCatalogue(translator);
 
     LibusbStack stack;
     if (!stack.isAvailable())

@@ -7,15 +7,12 @@
 #include "SimUsbStack.h"
 
 #include <QApplication>
-#include <QLocale>
 #include <QTranslator>
 
 int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
     QTranslator translator;
-    (void)translator.load(QStringLiteral("brantle_") + QLocale::system().name(),
-                          QStringLiteral(":/Brantle"));
-    QApplication::installTranslator(&translator);
+    Brantle::installCatalogue(translator);
 
     SimUsbStack stack;
     stack.plugBenchAdapter(AdapterSession::readFirmware());

@@ -73,23 +73,26 @@ int matchWait(const QString &text, int at) {
 
 } // namespace
 
-// The longest prefix that the translations of the script messages share.
+QString sharedPrefix(const QStringList &texts) {
+    QString prefix = texts.value(0);
+    for (const QString &t : texts) {
+        int n = 0;
+        while (n < prefix.size() && n < t.size() && prefix.at(n) == t.at(n))
+            ++n;
+        prefix.truncate(n);
+    }
+    return prefix;
+}
+
+// The translations of the script messages share their leading words.
 QString Brantle2::messagePrefix() {
-    const QString messages[] = {
+    return sharedPrefix({
         tr("Parse Error: It was not possible to interpret it. "),
         tr("Parse Error: Hex data must be specify by of two digits. "),
         tr("Parse Error: Stop condition occured on waiting start condition."),
         tr("Parse Error: Start condition occured on waiting slave address."),
         tr("Parse Error: '%1' was not possible to interpret it. "),
-    };
-    QString prefix = messages[0];
-    for (const QString &m : messages) {
-        int n = 0;
-        while (n < prefix.size() && n < m.size() && prefix.at(n) == m.at(n))
-            ++n;
-        prefix.truncate(n);
-    }
-    return prefix;
+    });
 }
 
 Brantle2::Brantle2() = default;

@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 // A script error as `convert` throws it: the translated
 // "Parse Error: Index=%1, Length=%2, %3" text, which callers that only know
@@ -17,6 +18,11 @@ public:
     int length;
     QString message; // the message after the prefix, as translated
 };
+
+// The longest prefix that all `texts` share: how the catalogue in force
+// translated the leading words ("Parse Error: ", "Error: ") of a family of
+// messages.
+QString sharedPrefix(const QStringList &texts);
 
 // Converts a script into the adapter's command stream (Compile) and a result
 // stream back into script text (Render). One object serves one send: a
