@@ -1,6 +1,7 @@
 #include "AdapterSession.h"
 #include "Brantle2.h"
 #include "CCyDriverDevice.h"
+#include "CompileScript.h"
 #include "GenericUsbDriver.h"
 #include "SimUsbStack.h"
 
@@ -18,15 +19,6 @@ const int64_t NsPerSecond = 1000000000;
 
 QByteArray hex(const char *text) {
     return QByteArray::fromHex(QByteArray(text));
-}
-
-QByteArray compile(const QString &script, int clock = 1) {
-    Brantle2 converter;
-    converter.clock = clock;
-    QString text = script;
-    QByteArray stream;
-    converter.convert(text, Brantle2::Compile, stream);
-    return stream;
 }
 
 // A simulated bench adapter behind the generic driver, with the session the

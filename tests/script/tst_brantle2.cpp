@@ -1,4 +1,5 @@
 #include "Brantle2.h"
+#include "CompileScript.h"
 #include "ScanStream.h"
 
 #include <QCoreApplication>
@@ -11,15 +12,6 @@ namespace {
 
 QByteArray hex(const char *text) {
     return QByteArray::fromHex(QByteArray(text));
-}
-
-QByteArray compile(const QString &script, int clock = 1) {
-    Brantle2 converter;
-    converter.clock = clock;
-    QString text = script;
-    QByteArray stream;
-    converter.convert(text, Brantle2::Compile, stream);
-    return stream;
 }
 
 // One whole send without the adapter: compile, merge `reply` over the
