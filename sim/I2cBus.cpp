@@ -140,15 +140,23 @@ I2cResult I2cBus::start(uint8_t addressByte) {
     return result;
 }
 
-I2cResult I2cBus::write(uint8_t byte) {
-    I2cResult result;
+// The common start of a byte: SCL must be free, an injected bus error ends it,
+// and otherwise nine bit times pass.
+bool I2cBus::clockByte(I2cResult &result) {
     if (!waitForScl(result))
-        return result;
+        return false;
     if (takeBusError()) {
         result.busError = true;
-        return result;
+        return false;
     }
     elapse(9 * bitTimeNs());
+    return true;
+}
+
+I2cResult I2cBus::write(uint8_t byte) {
+    I2cResult result;
+    if (!clockByte(result))
+        return result;
     if (selected_ && !selectedForRead_)
         result.ack = selected_->write(byte, nowNs_);
     record(I2cEvent::Write, byte, result.ack);
@@ -157,13 +165,8 @@ I2cResult I2cBus::write(uint8_t byte) {
 
 I2cResult I2cBus::read(bool ack) {
     I2cResult result;
-    if (!waitForScl(result))
+    if (!clockByte(result))
         return result;
-    if (takeBusError()) {
-        result.busError = true;
-        return result;
-    }
-    elapse(9 * bitTimeNs());
     // Nobody drives SDA without a selected slave: the pull-up reads as ones.
     if (selected_ && selectedForRead_)
         result.data = selected_->read(ack, nowNs_);

@@ -98,6 +98,7 @@ public:
 
 private:
     bool waitForScl(I2cResult &result);
+    bool clockByte(I2cResult &result);
     bool takeBusError();
     void record(I2cEvent::Kind kind, uint8_t byte = 0, bool ack = false);
 
