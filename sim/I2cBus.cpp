@@ -85,8 +85,12 @@ void I2cBus::injectBusError(int nth) {
 bool I2cBus::waitForScl(I2cResult &result) {
     if (sclHeldNs_ == 0)
         return true;
-    if (sclHeldNs_ > ControllerTimeoutNs) {
-        elapse(ControllerTimeoutNs);
+    if (sclHeldNs_ == Forever && patienceNs_ == Forever) {
+        result.done = false;
+        return false;
+    }
+    if (sclHeldNs_ > patienceNs_) {
+        elapse(patienceNs_);
         result.done = false;
         record(I2cEvent::Stall);
         return false;
@@ -111,6 +115,9 @@ void I2cBus::record(I2cEvent::Kind kind, uint8_t byte, bool ack) {
     event.byte = byte;
     event.ack = ack;
     event.atNs = nowNs_;
+    // Dropping the older half at once keeps the cost per event constant.
+    if (events_.size() >= 2 * eventCapacity_)
+        events_.remove(0, events_.size() - eventCapacity_);
     events_.append(event);
 }
 

@@ -58,6 +58,8 @@ public:
     // gives up on the operation.
     static constexpr int64_t ControllerTimeoutNs = 25'000'000;
     static constexpr int64_t Forever = INT64_MAX;
+    // The event log keeps at least this many of the latest events.
+    static constexpr int DefaultEventCapacity = 4096;
 
     I2cBus();
 
@@ -89,12 +91,20 @@ public:
     void holdSclLow(int64_t ns = Forever);
     void releaseScl() { sclHeldNs_ = 0; }
     bool sclHeldLow() const { return sclHeldNs_ > 0; }
+    // How long the controller waits for a held SCL before it gives up on an
+    // operation (ControllerTimeoutNs by default). With Forever, an operation
+    // meeting an SCL held for good does nothing and reports done = false, so
+    // that the controller can try it again once SCL is released.
+    void setControllerPatienceNs(int64_t ns) { patienceNs_ = ns > 0 ? ns : 0; }
     // The n-th next byte operation (1 = the next) ends in a bus error.
     void injectBusError(int nth = 1);
 
+    // The latest events, oldest first: a long-running bus keeps at least
+    // the capacity's worth and forgets older ones.
     const QVector<I2cEvent> &events() const { return events_; }
     QString eventsText() const;
     void clearEvents() { events_.clear(); }
+    void setEventCapacity(int events) { eventCapacity_ = events > 0 ? events : 1; }
 
 private:
     bool waitForScl(I2cResult &result);
@@ -110,7 +120,9 @@ private:
     int64_t nowNs_ = 0;
     int64_t sclHeldNs_ = 0;
     int busErrorIn_ = 0;
+    int64_t patienceNs_ = ControllerTimeoutNs;
     QVector<I2cEvent> events_;
+    int eventCapacity_ = DefaultEventCapacity;
 };
 
 #endif

@@ -186,6 +186,29 @@ private slots:
         QCOMPARE(bus.nowNs(), ns);
     }
 
+    // A controller that never gives up (the FX2's own) meets an SCL held
+    // for good: nothing happens and no time passes, so it can try again once
+    // the slave lets go.
+    void patientControllerWaitsForTheRelease() {
+        bus.setControllerPatienceNs(I2cBus::Forever);
+        bus.holdSclLow();
+        QVERIFY(!bus.start(0xA2).done);
+        QVERIFY(bus.events().isEmpty());
+        QCOMPARE(bus.nowNs(), qint64(0));
+        bus.releaseScl();
+        QVERIFY(bus.start(0xA2).ack);
+        QCOMPARE(bus.eventsText(), QString("S A2+"));
+    }
+
+    void eventLogKeepsTheLatest() {
+        bus.setEventCapacity(10);
+        for (int i = 0; i < 1000; ++i)
+            runSteps(bus, "S:A2 P");
+        QVERIFY(bus.events().size() >= 10 && bus.events().size() <= 20);
+        QCOMPARE(bus.events().last().kind, I2cEvent::Stop);
+        QCOMPARE(bus.events().last().atNs, bus.nowNs());
+    }
+
     void busErrorHitsTheNthByte() {
         bus.injectBusError(2);
         QVERIFY(!bus.start(0xA2).busError);
