@@ -3,6 +3,10 @@
 #include "ReferenceCore.h"
 #include "adapter_wire.h"
 
+#ifdef BRANTLE_HAVE_MCS51
+#include "EmulatedCore.h"
+#endif
+
 #include <algorithm>
 
 namespace {
@@ -45,7 +49,14 @@ constexpr int DescriptorOtherSpeed = 7;
 constexpr uint16_t LanguageEnglishUs = 0x0409;
 constexpr uint16_t DeviceRelease = 0xA001;
 constexpr uint16_t ScratchAddress = 0xE000;
-constexpr int ScratchSize = 512;
+
+constexpr uint8_t GetStatus = 0x00;
+constexpr uint8_t ClearFeature = 0x01;
+constexpr uint8_t SetFeature = 0x03;
+constexpr uint8_t SetAddress = 0x05;
+constexpr uint8_t FeatureEndpointHalt = 0;
+constexpr int RecipientInterface = 1;
+constexpr int RecipientEndpoint = 2;
 
 void appendWord(QByteArray &bytes, int value) {
     bytes.append(char(value & 0xFF));
@@ -54,9 +65,9 @@ void appendWord(QByteArray &bytes, int value) {
 } // namespace
 
 Fx2Chip::Fx2Chip()
-    : core_(std::make_unique<ReferenceCore>(bus_)),
-      productName_(QStringLiteral("FX2 I2C Adapter (simulated)")),
+    : productName_(QStringLiteral("FX2 I2C Adapter (simulated)")),
       manufacturerName_(QStringLiteral("Brantle")) {
+    useReferenceCore();
     powerOn();
 }
 
@@ -65,8 +76,30 @@ Fx2Chip::~Fx2Chip() = default;
 void Fx2Chip::setCore(std::unique_ptr<Fx2Core> core) {
     if (!core)
         return;
+    if (running_)
+        heldNs_ = nowNs();
     core_ = std::move(core);
+    core_->powerOn(highSpeed_);
     running_ = false;
+    cpuHeld_ = true;
+}
+
+void Fx2Chip::useEmulatedCore() {
+#ifdef BRANTLE_HAVE_MCS51
+    setCore(std::make_unique<EmulatedCore>(bus_, ram_.data(), scratch_.data()));
+#endif
+}
+
+void Fx2Chip::useReferenceCore() {
+    setCore(std::make_unique<ReferenceCore>(bus_));
+}
+
+EmulatedCore *Fx2Chip::emulatedCore() {
+#ifdef BRANTLE_HAVE_MCS51
+    return dynamic_cast<EmulatedCore *>(core_.get());
+#else
+    return nullptr;
+#endif
 }
 
 ReferenceCore *Fx2Chip::referenceCore() {
@@ -74,25 +107,44 @@ ReferenceCore *Fx2Chip::referenceCore() {
 }
 
 void Fx2Chip::powerOn() {
-    ram_ = QByteArray(RamSize, '\0');
-    scratch_ = QByteArray(ScratchSize, '\0');
+    heldNs_ = nowNs();
+    ram_.fill(0);
+    scratch_.fill(0);
     cpuHeld_ = true;
     running_ = false;
     altSetting_ = 0;
     configuration_ = 1;
+    control_ = ControlState();
+    core_->hold();
+    core_->powerOn(highSpeed_);
 }
 
 void Fx2Chip::bootWithFirmware() {
     writeCpucs(1);
-    ram_.replace(0, std::min<int>(firmware_.size(), RamSize), firmware_.left(RamSize));
+    std::copy_n(firmware_.constData(), std::min<int>(firmware_.size(), RamSize), ram_.begin());
     writeCpucs(0);
 }
 
-// Holding the CPU stops whatever ran; releasing it starts the code in RAM,
-// which the simulator recognises only if it is the registered image.
+QByteArray Fx2Chip::ram() const {
+    return QByteArray(reinterpret_cast<const char *>(ram_.data()), RamSize);
+}
+
+// The reference model cannot execute code: it stands for the adapter
+// firmware only where the RAM holds that very image.
+bool Fx2Chip::recognised() const {
+    return !firmware_.isEmpty() && firmware_.size() <= RamSize &&
+           std::equal(firmware_.constBegin(), firmware_.constEnd(),
+                      reinterpret_cast<const char *>(ram_.data()));
+}
+
+// Holding the CPU stops whatever ran; releasing it starts the code in RAM.
 void Fx2Chip::writeCpucs(uint8_t value) {
     const bool hold = value & 1;
     if (hold) {
+        if (!cpuHeld_) {
+            heldNs_ = nowNs();
+            core_->hold();
+        }
         cpuHeld_ = true;
         running_ = false;
         return;
@@ -100,59 +152,134 @@ void Fx2Chip::writeCpucs(uint8_t value) {
     if (!cpuHeld_)
         return;
     cpuHeld_ = false;
-    running_ = !firmware_.isEmpty() && firmware_.size() <= RamSize &&
-               ram_.left(firmware_.size()) == firmware_;
+    running_ = !referenceCore() || recognised();
+    bus_.advanceTo(heldNs_);
     if (running_)
         core_->startUp(highSpeed_);
 }
 
-UsbTransferResult Fx2Chip::control(const UsbSetupPacket &setup, uint8_t *data) {
-    UsbTransferResult result;
+int64_t Fx2Chip::nowNs() const {
+    return running_ ? std::max(heldNs_, core_->nowNs()) : heldNs_;
+}
+
+bool Fx2Chip::runUntil(int64_t ns, const std::function<bool()> &done) {
+    for (;;) {
+        if (done && done())
+            return true;
+        const int64_t now = nowNs();
+        if (now >= ns) {
+            bus_.advanceTo(now);
+            return false;
+        }
+        if (running_)
+            core_->runUntil(ns);
+        else
+            heldNs_ = ns;
+        bus_.advanceTo(nowNs());
+    }
+}
+
+void Fx2Chip::beginControl(const UsbSetupPacket &setup, const uint8_t *data) {
+    control_ = ControlState();
+    control_.setup = setup;
     const bool in = setup.bmRequestType & 0x80;
-    if (setup.wLength > 0 && !data)
-        return result;
+    if (setup.wLength > 0 && !data) {
+        control_.result.status = UsbTransferStatus::Failed;
+        return;
+    }
     const QByteArray outData =
         in ? QByteArray() : QByteArray(reinterpret_cast<const char *>(data), setup.wLength);
-    QByteArray answer;
-    bool ok = false;
+    if (running_)
+        core_->setupToken();
     const int type = (setup.bmRequestType >> 5) & 3;
-    if (type == 0)
-        ok = standardRequest(setup, answer, outData);
-    else if (type == 2 && setup.bRequest == WIRE_REQUEST_FIRMWARE_LOAD)
-        ok = loadRequest(setup, answer, outData);
-    else if (running_) {
+    const bool firmwareHasEp0 = running_ && core_->renumerated();
+    QByteArray answer;
+    if (type == 2 && setup.bRequest == WIRE_REQUEST_FIRMWARE_LOAD) {
+        const bool ok = loadRequest(setup, answer, outData);
+        finishControl(ok, answer);
+    } else if (type == 0 && (!firmwareHasEp0 || setup.bRequest == SetAddress)) {
+        const bool ok = standardRequest(setup, answer);
+        finishControl(ok, answer);
+    } else if (!running_) {
+        control_.pending = true; // NAKed until the host gives up
+    } else {
         answer = outData;
-        ok = core_->controlRequest(setup, answer);
+        const Fx2Core::ControlOutcome outcome = core_->beginControl(setup, answer);
+        if (outcome == Fx2Core::ControlOutcome::Pending)
+            control_.pending = true;
+        else
+            finishControl(outcome == Fx2Core::ControlOutcome::Answered, answer);
     }
+}
+
+bool Fx2Chip::controlPending() {
+    if (!control_.pending || !running_)
+        return control_.pending;
+    QByteArray answer;
+    const Fx2Core::ControlOutcome outcome = core_->controlOutcome(answer);
+    if (outcome != Fx2Core::ControlOutcome::Pending)
+        finishControl(outcome == Fx2Core::ControlOutcome::Answered, answer);
+    return control_.pending;
+}
+
+void Fx2Chip::finishControl(bool ok, const QByteArray &answer) {
+    control_.pending = false;
     if (!ok) {
-        result.status = UsbTransferStatus::Stalled;
+        control_.result.status = UsbTransferStatus::Stalled;
+        control_.result.bytes = 0;
+        return;
+    }
+    control_.result.status = UsbTransferStatus::Completed;
+    const bool in = control_.setup.bmRequestType & 0x80;
+    control_.answer = answer;
+    control_.result.bytes =
+        in ? std::min<int>(answer.size(), control_.setup.wLength) : control_.setup.wLength;
+}
+
+UsbTransferResult Fx2Chip::controlResult(uint8_t *data) const {
+    UsbTransferResult result = control_.result;
+    if (control_.pending) {
+        result.status = UsbTransferStatus::Pending;
+        result.bytes = 0;
         return result;
     }
-    result.status = UsbTransferStatus::Completed;
-    if (in) {
-        result.bytes = std::min<int>(answer.size(), setup.wLength);
-        std::copy(answer.constData(), answer.constData() + result.bytes, data);
-    } else {
-        result.bytes = setup.wLength;
-    }
+    if (result.status == UsbTransferStatus::Completed && (control_.setup.bmRequestType & 0x80) &&
+        data)
+        std::copy_n(control_.answer.constData(), result.bytes, data);
     return result;
 }
 
-bool Fx2Chip::standardRequest(const UsbSetupPacket &setup, QByteArray &answer,
-                              const QByteArray &outData) {
-    (void)outData;
+UsbTransferResult Fx2Chip::control(const UsbSetupPacket &setup, uint8_t *data, int64_t timeoutNs) {
+    beginControl(setup, data);
+    if (control_.pending && !runUntil(nowNs() + std::max<int64_t>(timeoutNs, 0),
+                                      [this] { return !controlPending(); })) {
+        control_.pending = false;
+        control_.result.status = UsbTransferStatus::Cancelled;
+        control_.result.bytes = 0;
+    }
+    return controlResult(data);
+}
+
+bool Fx2Chip::standardRequest(const UsbSetupPacket &setup, QByteArray &answer) {
     const int recipient = setup.bmRequestType & 0x1F;
     const bool in = setup.bmRequestType & 0x80;
     switch (setup.bRequest) {
-    case 0x00: // GET_STATUS
+    case GetStatus:
         if (!in)
             return false;
         answer = QByteArray(2, '\0');
+        if (recipient == RecipientEndpoint && core_->endpointHalted(uint8_t(setup.wIndex)))
+            answer[0] = 1;
         return true;
-    case 0x01: // CLEAR_FEATURE
-    case 0x03: // SET_FEATURE
-        return !in;
-    case 0x05: // SET_ADDRESS belongs to the host controller's enumeration
+    case ClearFeature:
+    case SetFeature:
+        if (in)
+            return false;
+        if (recipient == RecipientEndpoint && setup.wValue == FeatureEndpointHalt &&
+            (setup.wIndex & 0x7F) != 0)
+            core_->setEndpointHalt(uint8_t(setup.wIndex), setup.bRequest == SetFeature);
+        return true;
+    case SetAddress: // belongs to the host controller's enumeration
         return false;
     case 0x06: { // GET_DESCRIPTOR
         if (!in)
@@ -189,12 +316,12 @@ bool Fx2Chip::standardRequest(const UsbSetupPacket &setup, QByteArray &answer,
         configuration_ = setup.wValue;
         return true;
     case 0x0A: // GET_INTERFACE
-        if (!in || recipient != 1 || setup.wIndex != 0)
+        if (!in || recipient != RecipientInterface || setup.wIndex != 0)
             return false;
         answer = QByteArray(1, char(altSetting_));
         return true;
     case 0x0B: // SET_INTERFACE
-        if (in || recipient != 1 || setup.wIndex != 0)
+        if (in || recipient != RecipientInterface || setup.wIndex != 0)
             return false;
         return setAltSetting(setup.wValue);
     default:
@@ -213,33 +340,36 @@ bool Fx2Chip::loadRequest(const UsbSetupPacket &setup, QByteArray &answer,
         answer.resize(setup.wLength);
         for (int k = 0; k < setup.wLength; ++k) {
             const int address = (base + k) & 0xFFFF;
-            char value = 0;
+            uint8_t value = 0;
             if (address < RamSize)
-                value = ram_[address];
+                value = ram_[size_t(address)];
             else if (address >= ScratchAddress && address < ScratchAddress + ScratchSize)
-                value = scratch_[address - ScratchAddress];
+                value = scratch_[size_t(address - ScratchAddress)];
             else if (address == WIRE_CPUCS_ADDRESS)
-                value = char(cpuHeld_ ? 1 : 0);
-            answer[k] = value;
+                value = cpuHeld_ ? 1 : 0;
+            answer[k] = char(value);
         }
         return true;
     }
     for (int k = 0; k < outData.size(); ++k) {
         const int address = (base + k) & 0xFFFF;
+        const uint8_t value = uint8_t(outData[k]);
         if (address < RamSize)
-            ram_[address] = outData[k];
+            ram_[size_t(address)] = value;
         else if (address >= ScratchAddress && address < ScratchAddress + ScratchSize)
-            scratch_[address - ScratchAddress] = outData[k];
+            scratch_[size_t(address - ScratchAddress)] = value;
         else if (address == WIRE_CPUCS_ADDRESS)
-            writeCpucs(uint8_t(outData[k]));
+            writeCpucs(value);
     }
     return true;
 }
 
+// SET_INTERFACE resets the data toggles of the interface's endpoints.
 bool Fx2Chip::setAltSetting(int alternateSetting) {
     if (alternateSetting < 0 || alternateSetting >= AltSettingCount)
         return false;
     altSetting_ = alternateSetting;
+    core_->resetToggles();
     return true;
 }
 
@@ -278,6 +408,33 @@ bool Fx2Chip::hasIn(uint8_t endpointAddress) const {
 
 QByteArray Fx2Chip::takeIn(uint8_t endpointAddress) {
     return hasIn(endpointAddress) ? core_->takeIn(endpointAddress) : QByteArray();
+}
+
+bool Fx2Chip::endpointHalted(uint8_t endpointAddress) const {
+    return running_ && core_->endpointHalted(endpointAddress);
+}
+
+void Fx2Chip::busReset() {
+    if (running_)
+        core_->usbEvent(Fx2Core::UsbEvent::BusReset);
+}
+
+void Fx2Chip::busSuspend() {
+    if (running_)
+        core_->usbEvent(Fx2Core::UsbEvent::Suspend);
+}
+
+void Fx2Chip::busResume() {
+    if (running_)
+        core_->usbEvent(Fx2Core::UsbEvent::Resume);
+}
+
+void Fx2Chip::setPortAInputs(uint8_t levels) {
+    core_->setPortAInputs(levels);
+}
+
+uint8_t Fx2Chip::portAPins() const {
+    return core_->portAPins();
 }
 
 QByteArray Fx2Chip::deviceDescriptor() const {

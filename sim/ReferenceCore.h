@@ -24,6 +24,9 @@ public:
     explicit ReferenceCore(I2cBus &bus);
 
     void startUp(bool highSpeed) override;
+    // Its work takes no time of its own: the clock is the bus's.
+    int64_t nowNs() const override { return bus_.nowNs(); }
+    void runUntil(int64_t ns) override { bus_.advanceTo(ns); }
     bool controlRequest(const UsbSetupPacket &setup, QByteArray &data) override;
     bool acceptsOut(uint8_t endpointAddress) const override;
     void receiveOut(uint8_t endpointAddress, const QByteArray &packet) override;
@@ -38,10 +41,10 @@ public:
 
     // Port A as seen from outside: levels driven onto pins configured as
     // inputs, and the output latch.
-    void setPortAInputs(uint8_t levels) { portAInputs_ = levels; }
+    void setPortAInputs(uint8_t levels) override { portAInputs_ = levels; }
     void setPortALatch(uint8_t levels) { portALatch_ = levels; }
     uint8_t portAOutputEnable() const { return portAOe_; }
-    uint8_t portAPins() const;
+    uint8_t portAPins() const override;
 
     bool highSpeed() const { return highSpeed_; }
     int packetSize() const { return highSpeed_ ? HighSpeedPacket : FullSpeedPacket; }

@@ -103,9 +103,66 @@ void SimUsbStack::clearFaults() {
     faults_.clear();
 }
 
+void SimUsbStack::setPacing(Pacing pacing) {
+    pacing_ = pacing;
+    if (pacing_ == Pacing::WallClock)
+        pacer_.start(nowNs_);
+}
+
 void SimUsbStack::advanceTime(int64_t ns) {
-    if (ns > 0)
-        nowNs_ += ns;
+    if (ns <= 0)
+        return;
+    nowNs_ += ns;
+    for (Device &d : devices_)
+        syncChip(*d.chip);
+}
+
+// Paced by the wall clock, the time that passed since the last call passes
+// on the chips too (each catches up when it is next used).
+void SimUsbStack::catchUp() {
+    if (pacing_ == Pacing::WallClock)
+        nowNs_ = std::max(nowNs_, pacer_.allowedNs());
+}
+
+void SimUsbStack::syncChip(Fx2Chip &chip) {
+    chip.runUntil(nowNs_);
+    // A core that does its work at once may have moved its clock further.
+    nowNs_ = std::max(nowNs_, chip.nowNs());
+}
+
+// A control transfer's time-out of 0 means no limit, as a host controller
+// library takes it; a wait of 0 only looks.
+int64_t SimUsbStack::deadline(int timeoutMs, bool zeroIsNoLimit) const {
+    const int ms = timeoutMs > 0 ? timeoutMs : zeroIsNoLimit ? NoLimitCapMs : 0;
+    return nowNs_ + int64_t(ms) * NsPerMs;
+}
+
+// Runs the chip until `done` or the deadline; paced, never ahead of the wall
+// clock, sleeping while the chip has caught up with it.
+bool SimUsbStack::runChip(Fx2Chip &chip, int64_t deadlineNs, const std::function<bool()> &done) {
+    if (pacing_ == Pacing::Virtual) {
+        const bool finished = chip.runUntil(deadlineNs, done);
+        nowNs_ = std::max(nowNs_, finished ? chip.nowNs() : deadlineNs);
+        return finished;
+    }
+    for (;;) {
+        const int64_t target = std::min(deadlineNs, pacer_.allowedNs());
+        if (chip.runUntil(std::max(target, chip.nowNs()), done)) {
+            nowNs_ = std::max(nowNs_, chip.nowNs());
+            return true;
+        }
+        nowNs_ = std::max(nowNs_, target);
+        if (target >= deadlineNs)
+            return false;
+        pacer_.sleepTowards(deadlineNs);
+    }
+}
+
+void SimUsbStack::appendLog(LogEntry entry) {
+    // Dropping the older half at once keeps the cost per entry constant.
+    if (log_.size() >= 2 * logCapacity_)
+        log_.remove(0, log_.size() - logCapacity_);
+    log_.append(std::move(entry));
 }
 
 const SimUsbStack::Fault *SimUsbStack::takeFault(TransferKind kind) {
@@ -140,14 +197,6 @@ SimUsbStack::Device *SimUsbStack::device(const QString &path) {
 SimUsbStack::Device *SimUsbStack::deviceOf(SessionId session) {
     const auto it = sessions_.find(session);
     return it == sessions_.end() ? nullptr : device(it->second);
-}
-
-void SimUsbStack::syncBus(Fx2Chip &chip) {
-    chip.bus().advanceTo(nowNs_);
-}
-
-void SimUsbStack::settleBus(Fx2Chip &chip) {
-    nowNs_ = std::max(nowNs_, chip.bus().nowNs());
 }
 
 void SimUsbStack::notify(const QString &path, bool arrived) {
@@ -217,12 +266,13 @@ void SimUsbStack::logControl(const QString &path, const UsbSetupPacket &setup, c
     e.status = status;
     if (data && bytes > 0)
         e.data = QByteArray(reinterpret_cast<const char *>(data), bytes);
-    log_.append(e);
+    appendLog(std::move(e));
 }
 
 UsbTransferResult SimUsbStack::controlTransfer(SessionId session, const UsbSetupPacket &setup,
                                                uint8_t *data, int timeoutMs) {
     CallScope scope(*this);
+    catchUp();
     UsbTransferResult r;
     Device *dev = deviceOf(session);
     if (!dev) {
@@ -233,6 +283,8 @@ UsbTransferResult SimUsbStack::controlTransfer(SessionId session, const UsbSetup
     if (setup.wLength > 0 && !data)
         return r;
     const QString path = dev->path;
+    Fx2Chip &chip = *dev->chip;
+    syncChip(chip);
     const bool in = setup.bmRequestType & 0x80;
     const uint8_t *sent = in ? nullptr : data;
     int shortAfter = -1;
@@ -245,7 +297,7 @@ UsbTransferResult SimUsbStack::controlTransfer(SessionId session, const UsbSetup
                        TransferKind::Control);
             return r;
         case FaultAction::TimeOut:
-            advanceTime(int64_t(std::max(timeoutMs, 0)) * NsPerMs);
+            runChip(chip, deadline(timeoutMs, true), nullptr);
             r.status = UsbTransferStatus::Cancelled;
             logControl(path, setup, sent, setup.wLength, r.status, TransferKind::Control);
             return r;
@@ -262,14 +314,17 @@ UsbTransferResult SimUsbStack::controlTransfer(SessionId session, const UsbSetup
             break;
         }
     }
-    Fx2Chip &chip = *dev->chip;
-    syncBus(chip);
     // A short OUT: the device takes only the first bytes of the data stage.
     UsbSetupPacket delivered = setup;
     if (!in && shortAfter >= 0)
         delivered.wLength = uint16_t(std::min<int>(setup.wLength, shortAfter));
-    r = chip.control(delivered, data);
-    settleBus(chip);
+    chip.beginControl(delivered, data);
+    if (runChip(chip, deadline(timeoutMs, true), [&chip] { return !chip.controlPending(); })) {
+        r = chip.controlResult(data);
+    } else {
+        r.status = UsbTransferStatus::Cancelled; // the host gave up waiting
+        r.bytes = 0;
+    }
     if (r.status == UsbTransferStatus::Completed && in) {
         if (shortAfter >= 0)
             r.bytes = std::min(r.bytes, shortAfter);
@@ -287,9 +342,11 @@ UsbTransferResult SimUsbStack::controlTransfer(SessionId session, const UsbSetup
 UsbStack::TransferId SimUsbStack::submit(SessionId session, uint8_t endpointAddress,
                                          uint8_t *buffer, int length) {
     CallScope scope(*this);
+    catchUp();
     Device *dev = deviceOf(session);
     if (!dev || length < 0 || (!buffer && length > 0))
         return 0;
+    syncChip(*dev->chip);
     // Only bulk and interrupt endpoints of the current alternate setting
     // carry transfers here; a zero-bandwidth endpoint cannot.
     const Fx2Chip::Endpoint ep = dev->chip->endpoint(endpointAddress);
@@ -352,10 +409,11 @@ void SimUsbStack::pump() {
     }
 }
 
-// OUT data goes to the chip packet by packet as soon as its firmware takes
-// it; an IN transfer collects packets until it is full or a short packet ends
-// it, as on the wire. The adapter sends no zero-length packet after a full
-// last packet, so a reply of a multiple of 512 bytes needs the exact length.
+// OUT data goes to the chip packet by packet whenever it has a buffer free
+// (a transfer of no bytes is one zero-length packet); an IN transfer collects
+// packets until it is full or a short packet ends it, as on the wire. The
+// adapter sends no zero-length packet after a full last packet, so a reply
+// of a multiple of 512 bytes needs the exact length.
 void SimUsbStack::progress(Transfer &t) {
     if (t.stuck)
         return;
@@ -363,20 +421,23 @@ void SimUsbStack::progress(Transfer &t) {
     const Fx2Chip::Endpoint ep = chip.endpoint(t.endpoint);
     if (ep.maxPacket == 0)
         return;
+    if (chip.endpointHalted(t.endpoint)) {
+        finish(t, UsbTransferStatus::Stalled);
+        return;
+    }
     if (!(t.endpoint & 0x80)) {
-        if (!chip.acceptsOut(t.endpoint))
-            return;
-        syncBus(chip);
-        int pos = 0;
-        do {
-            const int n = std::min(ep.maxPacket, t.length - pos);
+        while ((t.bytes < t.length || (t.length == 0 && !t.zeroLengthSent)) &&
+               chip.acceptsOut(t.endpoint)) {
+            const int n = std::min(ep.maxPacket, t.length - t.bytes);
             chip.receiveOut(t.endpoint,
-                            QByteArray(reinterpret_cast<const char *>(t.buffer) + pos, n));
-            pos += n;
-        } while (pos < t.length);
-        settleBus(chip);
-        t.bytes = t.length;
-        finish(t, UsbTransferStatus::Completed);
+                            QByteArray(reinterpret_cast<const char *>(t.buffer) + t.bytes, n));
+            t.bytes += n;
+            t.zeroLengthSent = true;
+        }
+        // A core that does its work at once may have moved its clock further.
+        nowNs_ = std::max(nowNs_, chip.nowNs());
+        if (t.bytes == t.length && (t.length > 0 || t.zeroLengthSent))
+            finish(t, UsbTransferStatus::Completed);
         return;
     }
     while (chip.hasIn(t.endpoint)) {
@@ -415,21 +476,26 @@ void SimUsbStack::finish(Transfer &t, UsbTransferStatus status) {
     const int bytes = in ? t.bytes : t.length;
     if (bytes > 0)
         e.data = QByteArray(reinterpret_cast<const char *>(t.buffer), bytes);
-    log_.append(e);
+    appendLog(std::move(e));
 }
 
 bool SimUsbStack::wait(TransferId transfer, int timeoutMs) {
     CallScope scope(*this);
+    catchUp();
     const auto it = transfers_.find(transfer);
     if (it == transfers_.end())
         return false;
+    Transfer &t = it->second;
+    if (t.status == UsbTransferStatus::Pending)
+        syncChip(*t.chip);
     pump();
-    if (it->second.status != UsbTransferStatus::Pending)
+    if (t.status != UsbTransferStatus::Pending)
         return true;
-    // Nothing else happens while the host waits: the wait runs out at once.
-    advanceTime(int64_t(std::max(timeoutMs, 0)) * NsPerMs);
-    pump();
-    return it->second.status != UsbTransferStatus::Pending;
+    const std::shared_ptr<Fx2Chip> chip = t.chip;
+    return runChip(*chip, deadline(timeoutMs, false), [this, &t] {
+        pump();
+        return t.status != UsbTransferStatus::Pending;
+    });
 }
 
 UsbTransferResult SimUsbStack::result(TransferId transfer) {
@@ -456,6 +522,7 @@ void SimUsbStack::release(TransferId transfer) {
 
 int SimUsbStack::altSetting(SessionId session) {
     CallScope scope(*this);
+    catchUp();
     Device *dev = deviceOf(session);
     if (!dev)
         return -1;
@@ -475,6 +542,7 @@ int SimUsbStack::altSetting(SessionId session) {
 
 bool SimUsbStack::setAltSetting(SessionId session, int alternateSetting) {
     CallScope scope(*this);
+    catchUp();
     Device *dev = deviceOf(session);
     if (!dev)
         return false;

@@ -3,6 +3,7 @@
 
 #include "Fx2Chip.h"
 #include "UsbStack.h"
+#include "WallClockPacer.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -12,11 +13,18 @@
 #include <map>
 #include <memory>
 
-// A USB host with simulated FX2 adapters plugged into it. Time is virtual:
-// nothing ever sleeps, a wait that runs out advances the clock by its
-// time-out at once, and bus work on a chip's I2C bus advances it by the bus
-// time it takes. Faults can be injected per kind of transfer, and every
-// finished transfer is logged.
+// A USB host with simulated FX2 adapters plugged into it. Transfers take the
+// time the chip needs: the chip runs while the host waits, an OUT transfer
+// ends when the chip has taken its packets (the host NAKs while its buffers
+// are full), an IN transfer when the chip has committed the packets, a
+// control request the firmware serves when it answers.
+//
+// Time is virtual by default: nothing ever sleeps, and a wait that nothing
+// ends runs the chip to its time-out at once. Paced by the wall clock (for
+// interactive use), simulated time never runs ahead of real time: a wait of
+// half a second in a transaction takes half a second, and time the host
+// spends elsewhere passes on the chips too. Faults can be injected per kind
+// of transfer, and the latest finished transfers are logged.
 //
 //     SimUsbStack stack;
 //     QString path;
@@ -31,6 +39,12 @@
 class SimUsbStack : public UsbStack {
 public:
     enum class TransferKind { Control, BulkOut, BulkIn, AltSettingQuery, AltSettingSelect };
+    enum class Pacing { Virtual, WallClock };
+    // The log keeps at least this many of the latest entries.
+    static constexpr int DefaultLogCapacity = 4096;
+    // A control transfer "without limit" (time-out 0, as a host controller
+    // library takes it) still ends after this much simulated time.
+    static constexpr int NoLimitCapMs = 60'000;
     enum class FaultAction {
         Refuse,      // a bulk transfer cannot be started (submit returns 0)
         Fail,        // finishes as Failed; nothing reaches the device
@@ -71,11 +85,16 @@ public:
     void injectFault(TransferKind kind, int nth, FaultAction action, int value = 0);
     void clearFaults();
 
+    void setPacing(Pacing pacing);
+    Pacing pacing() const { return pacing_; }
     int64_t nowNs() const { return nowNs_; }
+    // Time passes on every plugged chip (their CPUs run meanwhile).
     void advanceTime(int64_t ns);
 
+    // The latest finished transfers, oldest first.
     const QVector<LogEntry> &log() const { return log_; }
     void clearLog() { log_.clear(); }
+    void setLogCapacity(int entries) { logCapacity_ = entries > 0 ? entries : 1; }
 
     // UsbStack
     QVector<UsbDeviceInfo> devices() override;
@@ -116,6 +135,7 @@ private:
         int length = 0;
         int bytes = 0;
         UsbTransferStatus status = UsbTransferStatus::Pending;
+        bool zeroLengthSent = false;
         bool stuck = false;
         int shortAfter = -1;
         int forcedLast = -1;
@@ -128,8 +148,11 @@ private:
     void pump();
     void progress(Transfer &t);
     void finish(Transfer &t, UsbTransferStatus status);
-    void syncBus(Fx2Chip &chip);
-    void settleBus(Fx2Chip &chip);
+    void catchUp();
+    void syncChip(Fx2Chip &chip);
+    bool runChip(Fx2Chip &chip, int64_t deadlineNs, const std::function<bool()> &done);
+    int64_t deadline(int timeoutMs, bool zeroIsNoLimit) const;
+    void appendLog(LogEntry entry);
     void logControl(const QString &path, const UsbSetupPacket &setup, const uint8_t *data,
                     int bytes, UsbTransferStatus status, TransferKind kind);
     void notify(const QString &path, bool arrived);
@@ -141,6 +164,9 @@ private:
     QVector<Fault> faults_;
     Fault firedFault_{};
     QVector<LogEntry> log_;
+    int logCapacity_ = DefaultLogCapacity;
+    Pacing pacing_ = Pacing::Virtual;
+    WallClockPacer pacer_;
     HotplugHandler hotplug_;
     QObject notifier_; // context of deferred notifications; dies with the stack
     int64_t nowNs_ = 0;

@@ -129,7 +129,9 @@ private slots:
     void downloadThenWorkedTransaction() {
         QCOMPARE(stack->altSetting(session), 0);
         uint8_t answer = 0;
-        QCOMPARE(inquire(*stack, session, &answer).status, UsbTransferStatus::Stalled);
+        // With the CPU held nobody answers a vendor request: it is NAKed
+        // until the host gives up.
+        QCOMPARE(inquire(*stack, session, &answer).status, UsbTransferStatus::Cancelled);
         QVERIFY(download(*stack, session, image));
         QCOMPARE(stack->altSetting(session), 1);
         QCOMPARE(inquire(*stack, session, &answer).bytes, 1);
@@ -164,7 +166,7 @@ private slots:
         other[100] = char(other[100] + 1);
         QVERIFY(download(*stack, session, other));
         uint8_t answer = 0;
-        QCOMPARE(inquire(*stack, session, &answer).status, UsbTransferStatus::Stalled);
+        QCOMPARE(inquire(*stack, session, &answer).status, UsbTransferStatus::Cancelled);
         const int64_t before = stack->nowNs();
         const Exchange e = transact(*stack, session, hex(WorkedStream), 3);
         // Unknown code never takes EP4 data: each transfer runs into its time-out.
@@ -444,6 +446,60 @@ private slots:
         chip->referenceCore()->setPortAInputs(0x30);
         const Exchange e = transact(*stack, session, hex("00 01 00 30 03 03 00"), 2);
         QCOMPARE(hexText(e.reply.data), QString("03 00"));
+    }
+
+    // Paced by the wall clock, a wait takes its time for real and simulated
+    // time never gets ahead of it; virtual time does not wait at all.
+    void pacing_data() {
+        QTest::addColumn<bool>("paced");
+        QTest::newRow("virtual") << false;
+        QTest::newRow("wall clock") << true;
+    }
+    void pacing() {
+        QFETCH(bool, paced);
+        chip->bootWithFirmware();
+        QVERIFY(stack->setAltSetting(session, 1));
+        if (paced)
+            stack->setPacing(SimUsbStack::Pacing::WallClock);
+        QElapsedTimer clock;
+        clock.start();
+        const int64_t before = stack->nowNs();
+        uint8_t buffer[8];
+        const auto id = stack->submit(session, 0x88, buffer, sizeof buffer);
+        QVERIFY(!stack->wait(id, 60));
+        const int64_t simulated = stack->nowNs() - before;
+        const int64_t real = clock.nsecsElapsed();
+        if (paced) {
+            // The time since pacing began comes on top of the wait.
+            QVERIFY(simulated >= 60 * NsPerMs);
+            QVERIFY(real >= simulated);
+            QVERIFY2(real < 2000 * NsPerMs, qPrintable(QString::number(real)));
+        } else {
+            QCOMPARE(simulated, 60 * NsPerMs);
+            QVERIFY2(real < 50 * NsPerMs, qPrintable(QString::number(real)));
+        }
+        stack->cancel(id);
+        QVERIFY(stack->wait(id, 0));
+        stack->release(id);
+        // Time the host spends elsewhere passes on the simulation too.
+        if (paced) {
+            QTest::qSleep(30);
+            stack->altSetting(session);
+            QVERIFY(stack->nowNs() - before >= 90 * NsPerMs);
+            QVERIFY(stack->nowNs() - before <= clock.nsecsElapsed());
+        }
+    }
+
+    void logKeepsTheLatestEntries() {
+        stack->setLogCapacity(10);
+        for (int i = 0; i < 100; ++i) {
+            if (i == 50)
+                QVERIFY(stack->setAltSetting(session, 1));
+            QCOMPARE(stack->altSetting(session), i < 50 ? 0 : 1);
+        }
+        QVERIFY(stack->log().size() >= 10 && stack->log().size() <= 20);
+        QCOMPARE(stack->log().last().kind, Kind::AltSettingQuery);
+        QCOMPARE(hexText(stack->log().last().data), QString("01"));
     }
 
     void replyLargerThanAskedFor() {
