@@ -82,6 +82,26 @@ for script in postinst postrm; do
 done
 ok "control: $(field Package) $(field Version) $(field Architecture), Depends: $depends"
 
+# The maintainer scripts, run with a udevadm that only notes its calls: they
+# reload and re-apply the rules where udev runs, and succeed where it does
+# not (a chroot, a container), since a failure there would fail the install.
+mkdir -p "$work/fakebin"
+printf '#!/bin/sh\necho "$*" >>"%s"\n' "$work/udevadm.calls" >"$work/fakebin/udevadm"
+chmod +x "$work/fakebin/udevadm"
+for run in "postinst configure" "postrm remove" "postrm purge"; do
+    rm -f "$work/udevadm.calls"
+    PATH=$work/fakebin:$PATH sh "$work/control/${run%% *}" "${run#* }" ||
+        fail "$run exited $?"
+    if [ -S /run/udev/control ]; then
+        grep -q -- '--reload-rules' "$work/udevadm.calls" 2>/dev/null &&
+            grep -q -- 'trigger' "$work/udevadm.calls" ||
+            fail "$run did not reload and re-apply the udev rules"
+    elif [ -e "$work/udevadm.calls" ]; then
+        fail "$run called udevadm without udev running: $(cat "$work/udevadm.calls")"
+    fi
+done
+ok "the maintainer scripts"
+
 # The programs, run from the extracted tree: their resources are compiled in.
 root=$work/root
 dpkg-deb -x "$deb" "$root"
