@@ -25,11 +25,36 @@ public:
     virtual void writeSfr(uint8_t address, uint8_t value) = 0;
 };
 
+// The interrupt sources in the FX2's natural priority order (highest
+// first); the value is the index into that order.
+enum class Interrupt : uint8_t {
+    Resume,  // 0x33, EICON.4 (RESI), enabled by EICON.5 (ERESI); always the highest level
+    Int0,    // 0x03, TCON.1
+    Timer0,  // 0x0B, TCON.5
+    Int1,    // 0x13, TCON.3
+    Timer1,  // 0x1B, TCON.7
+    Serial0, // 0x23, SCON0.0 / SCON0.1
+    Timer2,  // 0x2B, T2CON.7 / T2CON.6
+    Serial1, // 0x3B, SCON1.0 / SCON1.1
+    Usb,     // INT2 at 0x43, EXIF.4, enabled by EIE.0
+    I2c,     // INT3 at 0x4B, EXIF.5, EIE.1
+    Int4,    // 0x53, EXIF.6, EIE.2
+    Int5,    // 0x5B, EXIF.7, EIE.3
+    Int6,    // 0x63, EICON.3, EIE.4
+};
+constexpr uint16_t interruptVector(Interrupt source) {
+    constexpr uint16_t vectors[] = {0x33, 0x03, 0x0B, 0x13, 0x1B, 0x23, 0x2B,
+                                    0x3B, 0x43, 0x4B, 0x53, 0x5B, 0x63};
+    return vectors[uint8_t(source)];
+}
+
 enum class Fault {
     None,
     UndefinedOpcode, // 0xA5
     CodeOutOfRange,  // an instruction fetched beyond the code memory
 };
+
+struct CoreState;
 
 class Core {
 public:
@@ -84,10 +109,18 @@ public:
     // for the USB interrupt (INT2), EICON bit 4 for resume.
     uint8_t sfr(uint8_t address) const;
     void setSfr(uint8_t address, uint8_t value);
+    // Sets the request flag of `source` (what the peripheral's hardware does);
+    // the firmware clears the flags of the FX2's own sources itself.
+    void raiseInterrupt(Interrupt source);
+
+    // Reads and writes of SFR addresses that neither the core implements nor
+    // a claim covers: how many there were and the address of the last one.
+    // Such a register reads back what was last written to it (0 at first).
+    uint64_t unknownSfrAccesses() const;
+    uint8_t lastUnknownSfr() const;
 
 private:
-    struct State;
-    State *s_;
+    CoreState *s_;
 };
 
 } // namespace mcs51
