@@ -208,7 +208,11 @@ void CoreState::scheduleTimers() {
         const uint32_t count = (uint32_t(reg(TH2)) << 8) | reg(TL2);
         consider(countClock(now, timerDivider(ckcon, 0x20), 0x10000 - count));
     }
-    nextTimerEvent = next;
+    if (next != nextTimerEvent) {
+        nextTimerEvent = next;
+        rescheduled = true;
+        attention = true;
+    }
 }
 
 namespace {

@@ -63,7 +63,8 @@ struct CoreState {
     bool irqBlocked = false; // the last instruction was RETI or wrote IE/IP/EIE/EIP
     bool stopRequested = false;
     bool idle = false;
-    bool attention = false; // any of the above, or a fault: leave the fast path
+    bool rescheduled = false; // nextTimerEvent has moved
+    bool attention = false;   // any of the above, or a fault: leave the fast path
 
     // Timers are brought up to date lazily: on access of their registers, on a
     // change of their configuration, and at nextTimerEvent, the first clock at
@@ -91,7 +92,8 @@ struct CoreState {
     void scheduleTimers();
     void updateInterrupts();
     void updateAttention() {
-        attention = irqReady || irqBlocked || stopRequested || idle || fault != Fault::None;
+        attention =
+            irqReady || irqBlocked || stopRequested || idle || rescheduled || fault != Fault::None;
     }
     // Enters the interrupt service routine if one may be entered now.
     bool enterInterrupt();
