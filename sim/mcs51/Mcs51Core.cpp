@@ -3,6 +3,7 @@
 #include "Mcs51State.h"
 
 #include <algorithm>
+#include <array>
 
 namespace mcs51 {
 
@@ -52,6 +53,19 @@ constexpr uint8_t kLength[256] = {
     1, 2, 1, 1, 1, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, // Ex
     1, 2, 1, 1, 1, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, // Fx
 };
+
+// Length and clocks of each opcode in one entry: the dispatch reads both.
+struct OpInfo {
+    uint8_t length;
+    uint8_t clocks;
+};
+constexpr std::array<OpInfo, 256> makeOpInfo() {
+    std::array<OpInfo, 256> info{};
+    for (unsigned op = 0; op < 256; ++op)
+        info[op] = {kLength[op], uint8_t(4 * kCycles[op])};
+    return info;
+}
+constexpr std::array<OpInfo, 256> kOpInfo = makeOpInfo();
 
 constexpr uint8_t CY = 0x80, AC = 0x40, OV = 0x04;
 
@@ -230,9 +244,10 @@ MCS51_HOT_INLINE void Cpu::execute() {
         b1 = pc + 1u < s.codeSize ? code(uint16_t(pc + 1)) : 0;
         b2 = pc + 2u < s.codeSize ? code(uint16_t(pc + 2)) : 0;
     }
-    const uint16_t next = uint16_t(pc + kLength[op]);
+    const OpInfo info = kOpInfo[op];
+    const uint16_t next = uint16_t(pc + info.length);
     s.pc = next;
-    s.clocks += 4u * kCycles[op];
+    s.clocks += info.clocks;
     ++s.instructions;
 
     switch (op) {
@@ -610,7 +625,7 @@ MCS51_HOT_INLINE void Cpu::execute() {
 
     default: // 0xA5
         s.pc = pc;
-        s.clocks -= 4u * kCycles[op];
+        s.clocks -= info.clocks;
         --s.instructions;
         faultAt(Fault::UndefinedOpcode, pc);
         break;

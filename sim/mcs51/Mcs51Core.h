@@ -4,12 +4,13 @@
 #include <cstdint>
 
 // An 8051 core with the EZ-USB FX2's timing: four clocks per instruction
-// cycle and the FX2's cycle count per instruction. The core holds the
-// internal RAM, the 8051 SFRs and the FX2's additions to them (second data
-// pointer, MPAGE, EXIF, EICON, EIE, EIP), the timers and the interrupt
-// logic. Everything else the program reaches (the chip's registers in the
-// external data space, the SFRs of ports, auto-pointers and endpoints) lies
-// behind a Bus.
+// cycle and the FX2's cycle count per instruction (MOVX: 2 cycles plus
+// CKCON's stretch; the hardware call into an interrupt: 4, as LCALL). The
+// core holds the internal RAM, the 8051 SFRs and the FX2's additions to them
+// (second data pointer, MPAGE, EXIF, EICON, EIE, EIP), the timers and the
+// interrupt logic. Everything else the program reaches (the chip's registers
+// in the external data space, the SFRs of ports, auto-pointers and
+// endpoints) lies behind a Bus.
 namespace mcs51 {
 
 class Bus {
@@ -19,8 +20,8 @@ public:
     virtual uint8_t readXdata(uint16_t address) = 0;
     virtual void writeXdata(uint16_t address, uint8_t value) = 0;
     // SFRs claimed with Core::claimSfr. A read-modify-write instruction
-    // (ANL, ORL, XRL, INC, DEC, DJNZ, CPL/CLR/SETB/MOV of a bit, JBC) reads
-    // the register and then writes it back.
+    // (ANL, ORL, XRL, INC, DEC, DJNZ, CPL/CLR/SETB/MOV of a bit, and JBC when
+    // the bit is set) reads the register and then writes it back.
     virtual uint8_t readSfr(uint8_t address) = 0;
     virtual void writeSfr(uint8_t address, uint8_t value) = 0;
 };
@@ -114,8 +115,9 @@ public:
     void raiseInterrupt(Interrupt source);
 
     // Reads and writes of SFR addresses that neither the core implements nor
-    // a claim covers: how many there were and the address of the last one.
-    // Such a register reads back what was last written to it (0 at first).
+    // a claim covers: how many there were since construction (reset() keeps
+    // the count) and the address of the last one. Such a register reads back
+    // what was last written to it (0 after reset).
     uint64_t unknownSfrAccesses() const;
     uint8_t lastUnknownSfr() const;
 
