@@ -11,6 +11,7 @@
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QRegularExpression>
 #include <QScrollBar>
@@ -109,6 +110,7 @@ Brantle::Brantle(DriverPort &port, QWidget *parent, Qt::WindowFlags flags)
     connect(comboBoxDevices, &QComboBox::currentIndexChanged, this,
             &Brantle::comboBoxDevices_currentIndexChanged);
     ui.mainToolBar->addWidget(selector);
+    ui.menu_View->addAction(ui.mainToolBar->toggleViewAction());
 
     refreshDeviceList();
 
@@ -149,10 +151,16 @@ Brantle::~Brantle() {
     }
 }
 
-void Brantle::installCatalogue(QTranslator &translator) {
-    (void)translator.load(QStringLiteral("brantle_") + QLocale::system().name(),
-                          QStringLiteral(":/Brantle"));
-    QApplication::installTranslator(&translator);
+void Brantle::installCatalogue(QTranslator &translator, const QLocale &locale) {
+    // The toolkit's own texts (standard buttons, file dialogs, the reasons a
+    // file could not be opened) come from its catalogue in the system's
+    // translations folder. It lives as long as the program's translator.
+    auto *toolkit = new QTranslator(&translator);
+    if (toolkit->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                      QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(toolkit);
+    (void)translator.load(QStringLiteral("brantle_") + locale.name(), QStringLiteral(":/Brantle"));
+    QCoreApplication::installTranslator(&translator);
 }
 
 CCyDriverDevice &Brantle::device() {
@@ -180,8 +188,11 @@ int Brantle::ensureFirmware() {
 
 void Brantle::pushButtonSend_clicked() {
     showStatus(QStringLiteral("Processing..."), Qt::yellow, QString());
+    // The transaction blocks the GUI thread (a long wait, a time-out): paint
+    // the indicator now, or the previous outcome stays on screen meanwhile.
+    ui.labelInfo->repaint();
     try {
-        ui.textEditResult->setPlainText(QString());
+        setResultText(QString());
         QString text = ui.textEditInput->toPlainText();
         Brantle2 converter;
         converter.clock = ui.comboBoxClock->currentIndex();
@@ -189,11 +200,7 @@ void Brantle::pushButtonSend_clicked() {
         converter.convert(text, Brantle2::Compile, stream);
         const bool acknowledged = transact(stream);
         converter.convert(text, Brantle2::Render, stream);
-        ui.textEditResult->setPlainText(text);
-        // The new result starts at the top left; bring it to where the
-        // script stands so that the panes line up again.
-        textEditInput_scrolled(ui.textEditInput->horizontalScrollBar()->value(),
-                               ui.textEditInput->verticalScrollBar()->value());
+        setResultText(text);
         if (acknowledged)
             showStatus(QStringLiteral("OK."), lightGreen, QString());
         else
@@ -206,6 +213,26 @@ void Brantle::pushButtonSend_clicked() {
     } catch (...) {
         showStatus(QStringLiteral("Unexpected Error"), Qt::red, tr("Unexpected error occured."));
     }
+}
+
+void Brantle::setResultText(const QString &text) {
+    // Replacing the text scrolls the result to the top left. That scroll must
+    // not reach the script pane, which stays where the user left it; the
+    // result then follows the script so that the panes line up.
+    const bool wasBusy = scrollSyncBusy;
+    scrollSyncBusy = true;
+    ui.textEditResult->setPlainText(text);
+    scrollSyncBusy = wasBusy;
+    textEditInput_scrolled(ui.textEditInput->horizontalScrollBar()->value(),
+                           ui.textEditInput->verticalScrollBar()->value());
+}
+
+bool Brantle::event(QEvent *event) {
+    // The status bar explains the last outcome until the next send. Menu
+    // entries send (empty) status tips while hovered; they would wipe it.
+    if (event->type() == QEvent::StatusTip)
+        return true;
+    return QMainWindow::event(event);
 }
 
 void Brantle::reportFailure(const QString &error) {

@@ -5,6 +5,7 @@
 #include "ui_Brantle.h"
 
 #include <QColor>
+#include <QLocale>
 #include <QMainWindow>
 
 #include <memory>
@@ -26,9 +27,12 @@ public:
 
     static const QColor lightGreen;
 
-    // Loads "brantle_" + the system locale's name from ":/Brantle" into
-    // `translator` and installs it; without a catalogue it translates nothing.
-    static void installCatalogue(QTranslator &translator);
+    // Loads "brantle_" + the locale's name from ":/Brantle" into
+    // `translator` and installs it, together with the toolkit's own catalogue
+    // for the locale (owned by `translator`); without a catalogue it
+    // translates nothing.
+    static void installCatalogue(QTranslator &translator,
+                                 const QLocale &locale = QLocale::system());
 
     void showStatus(QString message, QColor colour, QString statusText);
     void refreshDeviceList();
@@ -46,6 +50,7 @@ public:
     int autoTimerId = 0;
 
 protected:
+    bool event(QEvent *event) override;
     void timerEvent(QTimerEvent *event) override;
     // One exchange with the adapter; virtual so that tests can make it fail
     // in every way the send cycle must report.
@@ -64,6 +69,7 @@ private slots:
     void comboBoxDevices_currentIndexChanged(int val);
 
 private:
+    void setResultText(const QString &text);
     void reportFailure(const QString &error);
     void selectFaultySpan(int index, int length);
     void reopenDevice(int n);

@@ -262,6 +262,14 @@ Ready</source>
       <source>About &amp;Qt</source>
       <translation>Qtについて(&amp;Q)</translation>
     </message>
+    <message>
+      <source>&amp;View</source>
+      <translation>表示(&amp;V)</translation>
+    </message>
+    <message>
+      <source>Device Toolbar</source>
+      <translation>デバイスツールバー</translation>
+    </message>
   </context>
   <context>
     <name>Dialog</name>

@@ -139,6 +139,9 @@ private slots:
     void autoSendKeepsGoingThroughErrors();
     void scrollingFollowsBothWays();
     void resultLinesUpAfterASend();
+    void hoveringAMenuKeepsTheOutcome();
+    void processingIsOnScreenDuringTheTransaction();
+    void everyToolbarToggleHasAName();
     void fileCommandsRememberTheirPaths();
     void fileCommandCancelChangesNothing();
     void dropOnTheResultEditor();
@@ -149,6 +152,7 @@ private slots:
     void adapterThatCannotBeOpenedSaysWhy();
     void productDialogIsOneInstance();
     void japaneseCatalogue();
+    void toolkitTextsFollowTheCatalogue();
 
 private:
     QTemporaryDir m_dir;
@@ -525,7 +529,9 @@ void TestBrantle::scrollingFollowsBothWays() {
 }
 
 // The result arrives scrolled to the top left; it must stand where the
-// script stands, or the panes no longer line up.
+// script stands, or the panes no longer line up. Emptying a long result
+// scrolls it to the top too, and that must not drag the script along: with
+// Auto on, the lower part of a long script has to stay in view send after send.
 void TestBrantle::resultLinesUpAfterASend() {
     Bench bench;
     Brantle &w = *bench.window;
@@ -538,13 +544,113 @@ void TestBrantle::resultLinesUpAfterASend() {
                      .arg(i % 100, 2, 10, QLatin1Char('0'));
     w.ui.textEditResult->clear();
     w.ui.textEditInput->setPlainText(lines.join(u'\n'));
-    w.ui.textEditInput->verticalScrollBar()->setValue(40);
-    w.ui.textEditInput->horizontalScrollBar()->setValue(30);
+    QScrollBar *inV = w.ui.textEditInput->verticalScrollBar();
+    QScrollBar *inH = w.ui.textEditInput->horizontalScrollBar();
+    QScrollBar *outV = w.ui.textEditResult->verticalScrollBar();
+    QScrollBar *outH = w.ui.textEditResult->horizontalScrollBar();
+    const struct {
+        int y;
+        int x;
+    } places[] = {{40, 30}, {40, 30}, {40, 30}, {inV->maximum(), 0}, {3, 12}};
+    for (const auto &place : places) {
+        inV->setValue(place.y);
+        inH->setValue(place.x);
+        bench.send();
+        QCOMPARE(bench.indicatorMessage(), QStringLiteral("OK."));
+        QCOMPARE(inV->value(), place.y);
+        QCOMPARE(inH->value(), place.x);
+        QCOMPARE(outV->value(), place.y);
+        QCOMPARE(outH->value(), place.x);
+    }
+}
+
+// The status bar explains the last outcome until the next send; the
+// toolkit's empty status tips of menu entries must not wipe it.
+void TestBrantle::hoveringAMenuKeepsTheOutcome() {
+    Bench bench;
+    Brantle &w = *bench.window;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.ui.textEditInput->setPlainText(QStringLiteral("A2 0 ;"));
     bench.send();
-    QCOMPARE(bench.indicatorMessage(), QStringLiteral("OK."));
-    QCOMPARE(w.ui.textEditResult->verticalScrollBar()->value(), 40);
-    QCOMPARE(w.ui.textEditResult->horizontalScrollBar()->value(), 30);
-    QCOMPARE(w.ui.textEditInput->verticalScrollBar()->value(), 40);
+    const QString explanation = bench.statusText();
+    QVERIFY(explanation.startsWith(QLatin1String("Parse Error: ")));
+
+    QMenu *menu = w.ui.menu_File;
+    menu->popup(w.mapToGlobal(QPoint(10, 10)));
+    QVERIFY(QTest::qWaitForWindowExposed(menu));
+    const QList<QAction *> entries = menu->actions();
+    for (QAction *entry : entries) {
+        QTest::mouseMove(menu, menu->actionGeometry(entry).center());
+        entry->showStatusText(menu);
+        QCOMPARE(bench.statusText(), explanation);
+    }
+    menu->hide();
+    QCOMPARE(bench.statusText(), explanation);
+}
+
+namespace {
+
+// Records the message line the indicator showed at every paint.
+class IndicatorPaints : public QObject {
+public:
+    explicit IndicatorPaints(QLabel *label) : m_label(label) { label->installEventFilter(this); }
+    QStringList painted;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (watched == m_label && event->type() == QEvent::Paint)
+            painted << m_label->text().section(u'\n', 1);
+        return false;
+    }
+
+private:
+    QLabel *m_label;
+};
+
+} // namespace
+
+// A send runs on the GUI thread and a long wait blocks it: "Processing..."
+// must already be painted when the transaction starts, or the user keeps
+// looking at the previous outcome.
+void TestBrantle::processingIsOnScreenDuringTheTransaction() {
+    Bench bench;
+    TestWindow &w = *bench.window;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QCoreApplication::processEvents();
+    IndicatorPaints paints(w.ui.labelInfo);
+    QString onScreen;
+    w.thrower = [&] { onScreen = paints.painted.value(paints.painted.size() - 1); };
+    w.ui.textEditInput->setPlainText(QStringLiteral("91 FF ;"));
+    for (int i = 0; i < 2; ++i) {
+        onScreen.clear();
+        bench.send();
+        QCOMPARE(onScreen, QStringLiteral("Processing..."));
+        QCOMPARE(bench.indicatorMessage(), QStringLiteral("OK."));
+    }
+}
+
+// Right-clicking the toolbar or the menu bar offers a toggle per toolbar and
+// dock; each must say what it hides, and the View menu brings it back.
+void TestBrantle::everyToolbarToggleHasAName() {
+    Bench bench;
+    Brantle &w = *bench.window;
+    std::unique_ptr<QMenu> popup(w.createPopupMenu());
+    QVERIFY(popup);
+    QVERIFY(!popup->actions().isEmpty());
+    for (QAction *toggle : popup->actions())
+        QVERIFY2(!toggle->text().isEmpty(), "an unlabelled toggle");
+    QAction *toolbarToggle = w.ui.mainToolBar->toggleViewAction();
+    QCOMPARE(toolbarToggle->text(), QStringLiteral("Device Toolbar"));
+    QVERIFY(popup->actions().contains(toolbarToggle));
+    QVERIFY(w.ui.menu_View->actions().contains(toolbarToggle));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    toolbarToggle->trigger();
+    QVERIFY(w.ui.mainToolBar->isHidden());
+    toolbarToggle->trigger();
+    QVERIFY(!w.ui.mainToolBar->isHidden());
 }
 
 void TestBrantle::fileCommandsRememberTheirPaths() {
@@ -755,6 +861,8 @@ void TestBrantle::japaneseCatalogue() {
     QCOMPARE(w.ui.pushButtonAutoSend->text(), QStringLiteral("自動出力"));
     QCOMPARE(w.ui.menu_File->title(), QStringLiteral("ファイル(&F)"));
     QCOMPARE(w.ui.action_Product_Info->text(), QStringLiteral("製品情報(&P)"));
+    QCOMPARE(w.ui.menu_View->title(), QStringLiteral("表示(&V)"));
+    QCOMPARE(w.ui.mainToolBar->toggleViewAction()->text(), QStringLiteral("デバイスツールバー"));
     QCOMPARE(w.ui.label_3->text(), QStringLiteral("[wait 0.02] //0.02msec"));
     QVERIFY(w.ui.textEditInput->toPlainText().startsWith(
         QStringLiteral("// ここに出力したいI2Cテキストを書きます。")));
@@ -798,6 +906,31 @@ void TestBrantle::japaneseCatalogue() {
     bench.send();
     QCOMPARE(bench.indicatorMessage(), QStringLiteral("Error"));
     QCOMPARE(bench.statusText(), QStringLiteral("エラー：　デバイスが見つかりませんでした。"));
+}
+
+// Under Japanese the toolkit's own texts (dialog buttons, file dialogs, the
+// reasons a file could not be opened) come from the toolkit's catalogue,
+// loaded beside the program's.
+void TestBrantle::toolkitTextsFollowTheCatalogue() {
+    {
+        QTranslator translator;
+        Brantle::installCatalogue(translator, QLocale(QLocale::Japanese, QLocale::Japan));
+        QCOMPARE(QCoreApplication::translate("BrantleClass", "Send"), QStringLiteral("出力"));
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"),
+                 QStringLiteral("キャンセル"));
+        QFile missing(m_dir.filePath(QStringLiteral("none.txt")));
+        QVERIFY(!missing.open(QIODevice::ReadOnly));
+        QCOMPARE(missing.errorString(),
+                 QStringLiteral("そのようなファイルやディレクトリはありません"));
+    }
+    // Gone with the program's translator.
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
+    {
+        QTranslator translator;
+        Brantle::installCatalogue(translator, QLocale(QLocale::English, QLocale::UnitedStates));
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
+        QCOMPARE(QCoreApplication::translate("BrantleClass", "Send"), QStringLiteral("Send"));
+    }
 }
 
 QTEST_MAIN(TestBrantle)
