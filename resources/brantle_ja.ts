@@ -303,6 +303,45 @@ Ready</source>
     </message>
   </context>
   <context>
+    <name>FileSaver</name>
+    <message>
+      <source>The file was left as it was.</source>
+      <translation>ファイルは元のまま残されています。</translation>
+    </message>
+    <message>
+      <source>The old file was kept unchanged.</source>
+      <translation>元のファイルは変更されずに残されています。</translation>
+    </message>
+    <message>
+      <source>its folder does not take a new file</source>
+      <translation>フォルダーに新しいファイルを作成できない</translation>
+    </message>
+    <message>
+      <source>it has more than one link</source>
+      <translation>ファイルに複数のリンクがある</translation>
+    </message>
+    <message>
+      <source>a new file would have another owner or group</source>
+      <translation>新しいファイルでは所有者またはグループが変わってしまう</translation>
+    </message>
+    <message>
+      <source>Its old content was put back.</source>
+      <translation>元の内容に戻しました。</translation>
+    </message>
+    <message>
+      <source>Its old content could not be put back: the file is incomplete.</source>
+      <translation>元の内容に戻せませんでした。ファイルは不完全です。</translation>
+    </message>
+    <message>
+      <source>The file could not be replaced because %1, so it was written in place; its old content was put back.</source>
+      <translation>%1ため、ファイルを置き換えずにその場で書き込みました。元の内容に戻しました。</translation>
+    </message>
+    <message>
+      <source>The file could not be replaced because %1, so it was written in place; its old content could not be put back: the file is incomplete.</source>
+      <translation>%1ため、ファイルを置き換えずにその場で書き込みました。元の内容に戻せなかったため、ファイルは不完全です。</translation>
+    </message>
+  </context>
+  <context>
     <name>FormProductInfo</name>
     <message>
       <source>Product Information</source>
