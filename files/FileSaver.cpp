@@ -17,22 +17,9 @@ QString joined(const QString &reason, const QString &kept) {
     return kept.isEmpty() ? reason : reason + u'\n' + kept;
 }
 
-// The file layer reports a short write without a reason; only the next
-// write, which moves nothing, says why.
-bool writeAll(QFile &file, const QByteArray &bytes) {
-    qint64 done = 0;
-    while (done < bytes.size()) {
-        const qint64 n = file.write(bytes.constData() + done, bytes.size() - done);
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
-}
-
 // Writes `bytes` over the file from its start and cuts it there.
 bool overwrite(QFile &file, const QByteArray &bytes, QString *reason) {
-    if (!file.seek(0) || !writeAll(file, bytes) || !file.resize(bytes.size())) {
+    if (!file.seek(0) || !FileSaver::writeAll(file, bytes) || !file.resize(bytes.size())) {
         *reason = file.errorString();
         return false;
     }
@@ -90,7 +77,7 @@ private:
         QFile file(m_path);
         if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
             return fail(file.errorString());
-        if (!writeAll(file, m_bytes))
+        if (!FileSaver::writeAll(file, m_bytes))
             return fail(file.errorString());
         file.close();
         if (file.error() != QFileDevice::NoError)
@@ -179,4 +166,15 @@ private:
 
 bool FileSaver::save(const QString &path, const QByteArray &bytes, QString *error) {
     return Saver(path, bytes, error).save();
+}
+
+bool FileSaver::writeAll(QFileDevice &file, const QByteArray &bytes) {
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const qint64 n = file.write(bytes.constData() + done, bytes.size() - done);
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
 }

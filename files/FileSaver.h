@@ -2,6 +2,7 @@
 #define BRANTLE_FILESAVER_H
 
 #include <QByteArray>
+#include <QFileDevice>
 #include <QString>
 
 // Saves a whole file so that a failure never leaves the user with less than
@@ -19,6 +20,11 @@ public:
     // True when `bytes` are the file's whole content. Otherwise `error` says
     // why (the file layer's reason) and, on a second line, what was kept.
     static bool save(const QString &path, const QByteArray &bytes, QString *error);
+
+    // Writes all of `bytes` to an unbuffered file. The file layer reports a
+    // short write (a full disk, a size limit) without a reason; this goes on
+    // until a write moves nothing, so that the file's error says why.
+    static bool writeAll(QFileDevice &file, const QByteArray &bytes);
 };
 
 #endif
