@@ -11,8 +11,10 @@
 #include <memory>
 
 class AdapterSession;
+class BusScanDialog;
 class CCyDriverDevice;
 class FormProductInfo;
+class TransactionLogPane;
 class QComboBox;
 class QTranslator;
 
@@ -43,8 +45,11 @@ public:
     Ui::BrantleClass ui;
     QComboBox *comboBoxDevices = nullptr;
     FormProductInfo *productInfo() const { return m_productInfo; }
+    TransactionLogPane *logPane() const { return m_logPane; }
+    BusScanDialog *scanDialog() const { return m_scanDialog; }
     QString sendTextPath;
     QString resultTextPath;
+    QString logPath;
     bool sendBlinkState = false;
     bool scrollSyncBusy = false;
     int autoTimerId = 0;
@@ -67,6 +72,8 @@ private slots:
     void textEditInput_scrolled(int x, int y);
     void textEditResult_scrolled(int x, int y);
     void comboBoxDevices_currentIndexChanged(int val);
+    void actionSave_Log_triggered();
+    void actionScan_Bus_triggered();
 
 private:
     void setResultText(const QString &text);
@@ -79,6 +86,9 @@ private:
     DriverPort &m_port;
     std::unique_ptr<AdapterSession> m_session;
     FormProductInfo *m_productInfo = nullptr;
+    TransactionLogPane *m_logPane = nullptr;
+    BusScanDialog *m_scanDialog = nullptr;
+    QByteArray m_lastReply; // what the adapter answered to the last transaction
     DriverPort::Registration m_deviceNotification = 0;
 };
 
