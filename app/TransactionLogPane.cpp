@@ -8,12 +8,29 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+namespace {
+
+// A table that asks for a few rows only, so that the dock, when shown, takes
+// little from the editors; the user can drag it taller.
+class CompactTable : public QTableView {
+public:
+    using QTableView::QTableView;
+    QSize sizeHint() const override {
+        const int rows = 5;
+        return QSize(QTableView::sizeHint().width(),
+                     horizontalHeader()->sizeHint().height() +
+                         rows * verticalHeader()->defaultSectionSize() + 2 * frameWidth());
+    }
+};
+
+} // namespace
+
 TransactionLogPane::TransactionLogPane(QAction *saveAction, QWidget *parent)
     : QDockWidget(tr("Transaction Log"), parent) {
     setObjectName(QStringLiteral("dockWidgetLog"));
     auto *content = new QWidget(this);
 
-    tableViewLog = new QTableView(content);
+    tableViewLog = new CompactTable(content);
     tableViewLog->setObjectName(QStringLiteral("tableViewLog"));
     tableViewLog->setModel(&m_log);
     tableViewLog->setSelectionBehavior(QAbstractItemView::SelectRows);
