@@ -189,7 +189,7 @@ void TestMyQTextEdit::savingKeepsWhatTheFileIs_data() {
     QTest::addColumn<QString>("message");
     QTest::newRow("second hard link") << "hard link" << false << "";
     QTest::newRow("folder takes no new file") << "folder" << false << "";
-    QTest::newRow("another owner") << "owner" << false << "";
+    QTest::newRow("another owner") << "other owner" << false << "";
     QTest::newRow("folder takes no new file, write fails")
         << "folder" << true
         << "Cannot open file for writing: File too large\nThe file could not be replaced because "
@@ -207,24 +207,10 @@ void TestMyQTextEdit::savingKeepsWhatTheFileIs() {
     const QString twin = dir.filePath(QStringLiteral("twin.txt"));
     const QByteArray old("A2 00 00 , A3 FF ;\n");
     writeFile(path, old);
-    std::function<void()> undo;
-    if (kind == QLatin1String("hard link"))
-        QVERIFY(::link(QFile::encodeName(path).constData(), QFile::encodeName(twin).constData()) ==
-                0);
-    if (kind == QLatin1String("owner")) {
-        if (::geteuid() != 0)
-            QSKIP("only root can give a file to another owner");
-        QVERIFY(::chown(QFile::encodeName(path).constData(), 65534, 65534) == 0);
-    }
-    if (kind == QLatin1String("folder")) {
-        undo = withhold(dir.path());
-        if (!undo)
-            QSKIP("this process cannot take the right to write a folder from itself");
-    }
-    auto cleanup = qScopeGuard([&] {
-        if (undo)
-            undo();
-    });
+    FileTrait trait(kind, path, twin);
+    if (trait.skip)
+        QSKIP(trait.skip);
+    QVERIFY2(trait.failure.isEmpty(), qPrintable(trait.failure));
 
     MyQTextEdit editor;
     const QString text = tooBig ? QString(64 * 1024, u'F') : QStringLiteral("91 FF ;");
@@ -238,7 +224,7 @@ void TestMyQTextEdit::savingKeepsWhatTheFileIs() {
     QCOMPARE(readFile(path), tooBig ? old : text.toUtf8());
     if (kind == QLatin1String("hard link"))
         QCOMPARE(readFile(twin), text.toUtf8());
-    if (kind == QLatin1String("owner"))
+    if (kind == QLatin1String("other owner"))
         QCOMPARE(QFileInfo(path).ownerId(), 65534u);
 }
 

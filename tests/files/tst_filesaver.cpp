@@ -66,30 +66,14 @@ void TestFileSaver::saves() {
     QVERIFY(dir.isValid());
     const QString path = dir.filePath(QStringLiteral("script.txt"));
     const QString target = dir.filePath(QStringLiteral("target.txt"));
-    std::function<void()> undo;
     if (kind != QLatin1String("new"))
         QVERIFY(writeFile(kind == QLatin1String("symlink") ? target : path, oldContent));
     if (kind == QLatin1String("symlink"))
         QVERIFY(QFile::link(target, path));
-    if (kind == QLatin1String("hard link"))
-        QCOMPARE(
-            ::link(QFile::encodeName(path).constData(),
-                   QFile::encodeName(dir.filePath(QStringLiteral("other name.txt"))).constData()),
-            0);
-    if (kind == QLatin1String("other owner")) {
-        if (::geteuid() != 0)
-            QSKIP("only root can give a file to another owner");
-        QCOMPARE(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
-    }
-    if (kind == QLatin1String("folder")) {
-        undo = withhold(dir.path());
-        if (!undo)
-            QSKIP("this process cannot take the right to write a folder from itself");
-    }
-    auto cleanup = qScopeGuard([&] {
-        if (undo)
-            undo();
-    });
+    FileTrait trait(kind, path, dir.filePath(QStringLiteral("other name.txt")));
+    if (trait.skip)
+        QSKIP(trait.skip);
+    QVERIFY2(trait.failure.isEmpty(), qPrintable(trait.failure));
     const struct stat before = statOf(kind == QLatin1String("symlink") ? target : path);
 
     QString error;
@@ -140,20 +124,10 @@ void TestFileSaver::failures() {
     const QString path = dir.filePath(QStringLiteral("precious.txt"));
     if (kind != QLatin1String("new"))
         QVERIFY(writeFile(path, oldContent));
-    if (kind == QLatin1String("hard link"))
-        QCOMPARE(::link(QFile::encodeName(path).constData(),
-                        QFile::encodeName(dir.filePath(QStringLiteral("twin"))).constData()),
-                 0);
-    std::function<void()> undo;
-    if (kind == QLatin1String("folder")) {
-        undo = withhold(dir.path());
-        if (!undo)
-            QSKIP("this process cannot take the right to write a folder from itself");
-    }
-    auto cleanup = qScopeGuard([&] {
-        if (undo)
-            undo();
-    });
+    FileTrait trait(kind, path, dir.filePath(QStringLiteral("twin")));
+    if (trait.skip)
+        QSKIP(trait.skip);
+    QVERIFY2(trait.failure.isEmpty(), qPrintable(trait.failure));
     const QStringList before = leftovers(dir.path());
 
     QString error;
