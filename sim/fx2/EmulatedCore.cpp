@@ -256,10 +256,6 @@ void EmulatedCore::setCodeOverlay(uint16_t address, int value) {
     core_.setCodeOverlay(address, value);
 }
 
-void EmulatedCore::mapXdataPage(uint8_t page, uint8_t *memory) {
-    core_.mapXdataPage(page, memory);
-}
-
 // Only a run can be stopped; outside one (the host's side of the chip
 // changing something) there is nothing to stop.
 void EmulatedCore::stop() {

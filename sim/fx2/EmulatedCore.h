@@ -80,7 +80,6 @@ private:
     uint8_t sfr(uint8_t address) const override;
     void setSfr(uint8_t address, uint8_t value) override;
     void setCodeOverlay(uint16_t address, int value) override;
-    void mapXdataPage(uint8_t page, uint8_t *memory) override;
     void stop() override;
 
     void jumpTo(int64_t ns);

@@ -5,9 +5,8 @@
 
 // What the FX2's peripherals need of the 8051 beside them: its cycle count
 // (their sense of time), the interrupt flags that live in the core's own
-// SFRs, the autovector substitution and the direct mapping of endpoint
-// buffers into the data space. The emulated chip passes its core; tests of
-// the peripherals pass a stand-in.
+// SFRs and the autovector substitution. The emulated chip passes its core;
+// tests of the peripherals pass a stand-in.
 class Fx2Cpu {
 public:
     virtual ~Fx2Cpu() = default;
@@ -18,7 +17,6 @@ public:
     virtual uint8_t sfr(uint8_t address) const = 0;
     virtual void setSfr(uint8_t address, uint8_t value) = 0;
     virtual void setCodeOverlay(uint16_t address, int value) = 0;
-    virtual void mapXdataPage(uint8_t page, uint8_t *memory) = 0;
     // Ends the current run after this instruction: something the host can
     // see has changed.
     virtual void stop() = 0;

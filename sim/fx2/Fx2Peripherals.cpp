@@ -85,7 +85,7 @@ void Fx2Peripherals::powerOn(bool highSpeed) {
     plain_[xreg::EP1OUTCFG & 0xFF] = 0xA0;
     plain_[xreg::EP1INCFG & 0xFF] = 0xA0;
     usbirq_ = epirq_ = 0;
-    lastSource_ = -1;
+    lastSource_ = lastAv4_ = -2;
     sofEnabled_ = false;
     nextSofNs_ = 0;
     eps_ = {BulkEndpoint(2), BulkEndpoint(4), BulkEndpoint(6), BulkEndpoint(8)};
@@ -132,9 +132,8 @@ void Fx2Peripherals::cpuStarted(int64_t nowNs) {
     clock_.restart(0, nowNs, cpuHz(cpucs_));
     nextSofNs_ =
         (nowNs / (highSpeed_ ? MicroframeNs : FrameNs) + 1) * (highSpeed_ ? MicroframeNs : FrameNs);
-    for (int i = 0; i < 4; ++i)
-        mapWindow(i);
     lastSource_ = -2; // forces the autovector bytes to be written again
+    lastAv4_ = -2;
     updateInterrupts(false);
 }
 
@@ -342,7 +341,6 @@ void Fx2Peripherals::writeRegister(uint16_t address, uint8_t value) {
         // EP4 and EP8 have neither a size nor a buffering choice.
         const uint8_t mask = (index == 0 || index == 2) ? 0xFB : 0xF0;
         eps_[size_t(index)].configure(value & mask);
-        mapWindow(index);
         hostVisible();
         return;
     }
@@ -382,10 +380,8 @@ void Fx2Peripherals::writeRegister(uint16_t address, uint8_t value) {
     case xreg::OUTPKTEND: {
         const int ep = value & 0x0F;
         if ((value & bit::BCL_SKIP) && (ep == 2 || ep == 4 || ep == 6 || ep == 8) &&
-            eps_[size_t(ep / 2 - 1)].skip()) {
-            mapWindow(ep / 2 - 1);
+            eps_[size_t(ep / 2 - 1)].skip())
             hostVisible();
-        }
         return;
     }
     case xreg::USBIRQ:
@@ -476,10 +472,8 @@ void Fx2Peripherals::writeRegister(uint16_t address, uint8_t value) {
     case xreg::EP6BCL:
     case xreg::EP8BCL: {
         const int index = (address - xreg::EP2BCL) / 4;
-        if (eps_[size_t(index)].writeByteCountLow(value)) {
-            mapWindow(index);
+        if (eps_[size_t(index)].writeByteCountLow(value))
             hostVisible();
-        }
         return;
     }
     case xreg::EP0CS:
@@ -642,17 +636,6 @@ const BulkEndpoint *Fx2Peripherals::bulk(uint8_t endpointAddress) const {
     return &ep;
 }
 
-void Fx2Peripherals::mapWindow(int index) {
-    if (!cpu_)
-        return;
-    BulkEndpoint &ep = eps_[size_t(index)];
-    const uint8_t firstPage = uint8_t((xreg::EP2FIFOBUF >> 8) + index * 4);
-    uint8_t *window = ep.cpuWindow();
-    const int pages = ep.bufferSize() / 256;
-    for (int p = 0; p < 4; ++p)
-        cpu_->mapXdataPage(uint8_t(firstPage + p), p < pages ? window + p * 256 : nullptr);
-}
-
 uint8_t Fx2Peripherals::endpointStatus() const {
     uint8_t status = 0;
     for (int i = 0; i < 4; ++i) {
@@ -691,10 +674,7 @@ void Fx2Peripherals::receiveOut(uint8_t endpointAddress, const QByteArray &packe
         return;
     }
     BulkEndpoint *ep = bulk(endpointAddress);
-    const bool wasEmpty = ep->empty();
     ep->receivePacket(packet);
-    if (wasEmpty)
-        mapWindow(ep->number() / 2 - 1);
     raiseEndpoint(uint8_t(bit::EP_EP2 << (ep->number() / 2 - 1)));
 }
 
@@ -717,7 +697,6 @@ QByteArray Fx2Peripherals::takeIn(uint8_t endpointAddress) {
     }
     BulkEndpoint *ep = bulk(endpointAddress);
     const QByteArray packet = ep->takePacket();
-    mapWindow(ep->number() / 2 - 1);
     raiseEndpoint(uint8_t(bit::EP_EP2 << (ep->number() / 2 - 1)));
     return packet;
 }
@@ -889,11 +868,14 @@ void Fx2Peripherals::busSuspend() {
     raiseUsb(bit::USB_SUSP);
 }
 
+// Resume signalling on a suspended bus raises the resume interrupt, whether
+// the firmware stopped the chip (SUSPEND) or only idles its CPU.
 void Fx2Peripherals::busResume() {
     ++version_;
+    if (!busSuspended_)
+        return;
     busSuspended_ = false;
-    if (suspended_)
-        resume();
+    resume();
 }
 
 void Fx2Peripherals::wakeUpPin(int pin) {
@@ -950,7 +932,9 @@ int Fx2Peripherals::int2Source() const {
 // pending after a change: a new request, an enable, or the firmware clearing
 // one request while another waits. Clearing EXIF first and then the source
 // (the order the reference asks for) therefore loses nothing. With AV2EN the
-// chip substitutes INT2IVEC into the jump at 0x43.
+// chip substitutes INT2IVEC into the jump at 0x43; while no source is
+// pending the byte stays as it was, since the jump is only taken for a
+// pending source (and the core rebuilds its tables on every change).
 void Fx2Peripherals::updateInterrupts(bool raise) {
     const int source = int2Source();
     if (raise && source >= 0)
@@ -958,11 +942,17 @@ void Fx2Peripherals::updateInterrupts(bool raise) {
     if (!cpu_)
         return;
     const uint8_t setup = plain_[xreg::INTSETUP & 0xFF];
-    const int overlay = setup & bit::INTSETUP_AV2EN ? (source < 0 ? 0 : source * 4) : -1;
+    int overlay = -1;
+    if (setup & bit::INTSETUP_AV2EN)
+        overlay = source >= 0 ? source * 4 : std::max(lastSource_, 0);
     if (overlay != lastSource_) {
         cpu_->setCodeOverlay(Int2JumpLowByte, overlay);
-        cpu_->setCodeOverlay(Int4JumpLowByte, setup & bit::INTSETUP_AV4EN ? Int4VectorBase : -1);
         lastSource_ = overlay;
+    }
+    const int av4 = setup & bit::INTSETUP_AV4EN ? Int4VectorBase : -1;
+    if (av4 != lastAv4_) {
+        cpu_->setCodeOverlay(Int4JumpLowByte, av4);
+        lastAv4_ = av4;
     }
     sofEnabled_ = plain_[xreg::USBIE & 0xFF] & bit::USB_SOF;
 }

@@ -127,7 +127,6 @@ private:
 
     BulkEndpoint *bulk(uint8_t endpointAddress);
     const BulkEndpoint *bulk(uint8_t endpointAddress) const;
-    void mapWindow(int endpointIndex);
     uint8_t endpointStatus() const;
     uint8_t endpointCs(const BulkEndpoint &ep) const;
 
@@ -160,7 +159,8 @@ private:
     std::array<uint8_t, 0x100> plain_{}; // simple read/write registers of page 0xE6
     uint8_t usbirq_ = 0;
     uint8_t epirq_ = 0;
-    int lastSource_ = -1;
+    int lastSource_ = -1; // the byte last substituted at 0x45 (-1: none)
+    int lastAv4_ = -1;
     bool sofEnabled_ = false;
     int64_t nextSofNs_ = 0;
 
