@@ -3,9 +3,7 @@
 #include "ReferenceCore.h"
 #include "adapter_wire.h"
 
-#ifdef BRANTLE_HAVE_MCS51
 #include "EmulatedCore.h"
-#endif
 
 #include <algorithm>
 
@@ -67,7 +65,7 @@ void appendWord(QByteArray &bytes, int value) {
 Fx2Chip::Fx2Chip()
     : productName_(QStringLiteral("FX2 I2C Adapter (simulated)")),
       manufacturerName_(QStringLiteral("Brantle")) {
-    useReferenceCore();
+    useEmulatedCore();
     powerOn();
 }
 
@@ -85,9 +83,7 @@ void Fx2Chip::setCore(std::unique_ptr<Fx2Core> core) {
 }
 
 void Fx2Chip::useEmulatedCore() {
-#ifdef BRANTLE_HAVE_MCS51
     setCore(std::make_unique<EmulatedCore>(bus_, ram_.data(), scratch_.data()));
-#endif
 }
 
 void Fx2Chip::useReferenceCore() {
@@ -95,11 +91,7 @@ void Fx2Chip::useReferenceCore() {
 }
 
 EmulatedCore *Fx2Chip::emulatedCore() {
-#ifdef BRANTLE_HAVE_MCS51
     return dynamic_cast<EmulatedCore *>(core_.get());
-#else
-    return nullptr;
-#endif
 }
 
 ReferenceCore *Fx2Chip::referenceCore() {
@@ -123,6 +115,7 @@ void Fx2Chip::bootWithFirmware() {
     writeCpucs(1);
     std::copy_n(firmware_.constData(), std::min<int>(firmware_.size(), RamSize), ram_.begin());
     writeCpucs(0);
+    runUntil(nowNs() + StartUpNs);
 }
 
 QByteArray Fx2Chip::ram() const {

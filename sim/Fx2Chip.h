@@ -66,8 +66,8 @@ public:
     // The reference model of the adapter firmware in place of the CPU: it
     // runs only when the RAM holds the registered image.
     void useReferenceCore();
-    // The emulated CPU with the FX2's peripherals, when that is what runs
-    // (and the program is built with it); else null.
+    // The emulated CPU with the FX2's peripherals when that is what runs (as
+    // by default), else null.
     EmulatedCore *emulatedCore();
     ReferenceCore *referenceCore();
 
@@ -94,8 +94,10 @@ public:
     // alternate setting 0. Its clock runs on.
     void powerOn();
     // Loads the registered firmware and releases the CPU, as if a host had
-    // downloaded it earlier.
+    // downloaded it earlier: the chip's clock moves on by StartUpNs, so that
+    // the firmware has set itself up.
     void bootWithFirmware();
+    static constexpr int64_t StartUpNs = 2'000'000;
 
     int64_t nowNs() const;
     // Runs the chip until its clock reaches `ns`; with `done`, stops as soon

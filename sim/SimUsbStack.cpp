@@ -526,6 +526,7 @@ int SimUsbStack::altSetting(SessionId session) {
     Device *dev = deviceOf(session);
     if (!dev)
         return -1;
+    syncChip(*dev->chip);
     const QString path = dev->path;
     const UsbSetupPacket setup{0x81, GetInterface, 0, 0, 1};
     if (const Fault *f = takeFault(TransferKind::AltSettingQuery)) {
@@ -546,6 +547,7 @@ bool SimUsbStack::setAltSetting(SessionId session, int alternateSetting) {
     Device *dev = deviceOf(session);
     if (!dev)
         return false;
+    syncChip(*dev->chip);
     const QString path = dev->path;
     const UsbSetupPacket setup{0x01, SetInterface, uint16_t(alternateSetting), 0, 0};
     if (const Fault *f = takeFault(TransferKind::AltSettingSelect)) {

@@ -28,6 +28,8 @@ struct UsbdevfsAdapter::Urb {
     UMockdevIoctlData *urb = nullptr; // the client's usbdevfs_urb, kept until reaped
     UMockdevIoctlData *buffer = nullptr;
     unsigned long clientAddress = 0;
+    bool control = false;
+    bool zeroLengthSent = false;
 
     Urb() = default;
     Urb(const Urb &) = delete;
@@ -93,6 +95,7 @@ void UsbdevfsAdapter::plug(int address, bool answering) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_chip->powerOn();
+        m_pacer.start(m_chip->nowNs());
         // The kernel's "descriptors" file: the device descriptor followed by
         // every configuration descriptor in full.
         descriptors = m_chip->deviceDescriptor() + m_chip->configurationDescriptor();
@@ -197,6 +200,7 @@ bool UsbdevfsAdapter::handle(Port &port, UMockdevIoctlClient *client) {
     std::unique_lock<std::mutex> lock(m_mutex);
     if (!port.plugged)
         return answer(-1, ENODEV);
+    catchUp();
 
     switch (request) {
     case USBDEVFS_GET_CAPABILITIES: {
@@ -281,8 +285,9 @@ void UsbdevfsAdapter::submit(Port &port, UMockdevIoctlClient *client, UMockdevIo
             umockdev_ioctl_client_complete(client, -1, EINVAL);
             return;
         }
-        runControl(*urb);
-        port.done.push_back(std::move(urb));
+        beginControl(*urb);
+        port.pending.push_back(std::move(urb));
+        progress(port);
         break;
     case USBDEVFS_URB_TYPE_BULK:
     case USBDEVFS_URB_TYPE_INTERRUPT:
@@ -301,9 +306,15 @@ void UsbdevfsAdapter::submit(Port &port, UMockdevIoctlClient *client, UMockdevIo
     umockdev_ioctl_client_complete(client, 0, 0);
 }
 
+void UsbdevfsAdapter::catchUp() {
+    m_chip->runUntil(m_pacer.allowedNs());
+}
+
 // A control URB carries the setup packet in its first eight bytes; the data
-// stage follows.
-void UsbdevfsAdapter::runControl(Urb &urb) {
+// stage follows. The chip answers at once or, when its firmware serves the
+// request, once the firmware has answered.
+void UsbdevfsAdapter::beginControl(Urb &urb) {
+    urb.control = true;
     uint8_t *buffer = urb.data();
     UsbSetupPacket setup;
     setup.bmRequestType = buffer[0];
@@ -311,18 +322,9 @@ void UsbdevfsAdapter::runControl(Urb &urb) {
     setup.wValue = uint16_t(buffer[2] | buffer[3] << 8);
     setup.wIndex = uint16_t(buffer[4] | buffer[5] << 8);
     setup.wLength = uint16_t(buffer[6] | buffer[7] << 8);
-    usbdevfs_urb &f = urb.fields();
-    if (setup.wLength > f.buffer_length - 8) {
-        f.status = -EINVAL;
-        return;
-    }
-    const UsbTransferResult result = m_chip->control(setup, buffer + 8);
-    if (result.status == UsbTransferStatus::Completed) {
-        f.actual_length = result.bytes;
-        f.status = 0;
-    } else {
-        f.status = result.status == UsbTransferStatus::Stalled ? -EPIPE : -EPROTO;
-    }
+    if (setup.wLength > urb.fields().buffer_length - 8)
+        setup.wLength = 0; // refused below
+    m_chip->beginControl(setup, buffer + 8);
 }
 
 void UsbdevfsAdapter::progress(Port &port) {
@@ -339,25 +341,39 @@ void UsbdevfsAdapter::progress(Port &port) {
 }
 
 // 1 while the URB waits for the chip, else its final status. OUT data goes
-// over as soon as the firmware takes it; an IN URB collects packets until it
-// is full or a short packet ends it.
+// over packet by packet whenever the chip has a buffer free; an IN URB
+// collects packets until it is full or a short packet ends it.
 int UsbdevfsAdapter::progress(Urb &urb) {
     usbdevfs_urb &f = urb.fields();
+    if (urb.control) {
+        uint8_t *buffer = urb.data();
+        if ((buffer[6] | buffer[7] << 8) > f.buffer_length - 8)
+            return -EINVAL;
+        if (m_chip->controlPending())
+            return 1;
+        const UsbTransferResult result = m_chip->controlResult(buffer + 8);
+        if (result.status != UsbTransferStatus::Completed)
+            return result.status == UsbTransferStatus::Stalled ? -EPIPE : -EPROTO;
+        f.actual_length = result.bytes;
+        return 0;
+    }
     const Fx2Chip::Endpoint ep = m_chip->endpoint(f.endpoint);
     if (ep.maxPacket == 0)
         return 1;
+    if (m_chip->endpointHalted(f.endpoint))
+        return -EPIPE;
     uint8_t *buffer = urb.data();
     if (!(f.endpoint & 0x80)) {
-        if (!m_chip->acceptsOut(f.endpoint))
-            return 1;
-        int pos = 0;
-        do {
-            const int n = std::min(ep.maxPacket, f.buffer_length - pos);
-            m_chip->receiveOut(f.endpoint,
-                               QByteArray(reinterpret_cast<const char *>(buffer) + pos, n));
-            pos += n;
-        } while (pos < f.buffer_length);
-        f.actual_length = f.buffer_length;
+        while (f.actual_length < f.buffer_length || (f.buffer_length == 0 && !urb.zeroLengthSent)) {
+            if (!m_chip->acceptsOut(f.endpoint))
+                return 1;
+            const int n = std::min(ep.maxPacket, f.buffer_length - f.actual_length);
+            m_chip->receiveOut(
+                f.endpoint,
+                QByteArray(reinterpret_cast<const char *>(buffer) + f.actual_length, n));
+            f.actual_length += n;
+            urb.zeroLengthSent = true;
+        }
         return 0;
     }
     while (m_chip->hasIn(f.endpoint)) {
@@ -380,8 +396,10 @@ void UsbdevfsAdapter::finish(Port &port, std::unique_ptr<Urb> urb, int status) {
 void UsbdevfsAdapter::reap(Port &port, UMockdevIoctlClient *client, UMockdevIoctlData *arg) {
     std::unique_lock<std::mutex> lock(m_mutex);
     port.lastReaped.reset();
-    if (port.plugged)
+    if (port.plugged) {
+        catchUp();
         progress(port);
+    }
     if (!port.done.empty()) {
         UMockdevIoctlData *target = umockdev_ioctl_data_resolve(arg, 0, sizeof(void *), nullptr);
         if (!target) {

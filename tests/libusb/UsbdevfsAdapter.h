@@ -2,6 +2,7 @@
 #define BRANTLE_TESTS_USBDEVFSADAPTER_H
 
 #include "Fx2Chip.h"
+#include "WallClockPacer.h"
 
 #include <QString>
 
@@ -18,7 +19,9 @@ typedef struct _UMockdevIoctlData UMockdevIoctlData;
 // umockdev device with the chip's identity and descriptors in sysfs, whose
 // usbdevfs requests (URBs, interface claims, alternate settings) are carried
 // out on the chip model. Requests arrive on umockdev's own thread; the chip is
-// only touched under the lock.
+// only touched under the lock. The chip runs paced by the wall clock: at
+// every request it catches up with the time that has passed, so transfers
+// take the chip's time and the host's time-outs are real ones.
 class UsbdevfsAdapter {
 public:
     static constexpr int Bus = 1;
@@ -56,13 +59,15 @@ private:
     void submit(Port &port, UMockdevIoctlClient *client, UMockdevIoctlData *arg);
     void reap(Port &port, UMockdevIoctlClient *client, UMockdevIoctlData *arg);
     void discard(Port &port, UMockdevIoctlClient *client, UMockdevIoctlData *arg);
-    void runControl(Urb &urb);
+    void catchUp();
+    void beginControl(Urb &urb);
     void progress(Port &port);
     int progress(Urb &urb);
     void finish(Port &port, std::unique_ptr<Urb> urb, int status);
 
     UMockdevTestbed *m_testbed;
     std::shared_ptr<Fx2Chip> m_chip;
+    WallClockPacer m_pacer;
     mutable std::mutex m_mutex;
     std::deque<std::unique_ptr<Port>> m_ports; // the current one last
     QString m_sysfsPath;

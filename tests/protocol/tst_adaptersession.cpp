@@ -31,9 +31,11 @@ struct Bench {
         session = std::make_unique<AdapterSession>(driver, imagePath);
         stack.clearLog();
     }
-    // Downloads the firmware through the session, then forgets the traffic.
+    // Downloads the firmware through the session, gives it its start-up
+    // time (it does not answer requests before), then forgets the traffic.
     void download() {
         QCOMPARE(session->ensureFirmware(), 1);
+        stack.advanceTime(Fx2Chip::StartUpNs);
         stack.clearLog();
     }
     QList<SimUsbStack::LogEntry> entries(Kind kind) const {
@@ -254,7 +256,14 @@ void TestAdapterSession::emptyImageStillResetsAndSwitches() {
     const auto control = bench.entries(Kind::Control);
     QCOMPARE(control[0].data, hex("01"));
     QCOMPARE(control[1].data, hex("00"));
-    QVERIFY(!bench.chip->running());
+    // The CPU is released on the RAM as it is (cleared): no firmware answers.
+    QVERIFY(!bench.chip->cpuHeld());
+    bench.stack.advanceTime(Fx2Chip::StartUpNs);
+    uint8_t answer = 0;
+    QCOMPARE(bench.stack.controlTransfer(bench.stack.open(bench.path),
+                                         UsbSetupPacket{0xC0, 0x00, 0, 0, 1}, &answer, 100)
+                 .status,
+             UsbTransferStatus::Cancelled);
 }
 
 void TestAdapterSession::noAdapter() {

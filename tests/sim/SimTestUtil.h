@@ -2,6 +2,7 @@
 #define BRANTLE_TESTS_SIMTESTUTIL_H
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 
 // "00 13 A2" <-> bytes, so tables read like bus traces.
@@ -22,6 +23,12 @@ inline QByteArray testFirmwareImage(int size = 16384) {
         image[i] = char(x >> 24);
     }
     return image;
+}
+
+// The adapter firmware the program carries (the test links the resources).
+inline QByteArray shippedFirmwareImage() {
+    QFile file(QStringLiteral(":/Brantle/IoAndFx2I2cBus.bix"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 #endif

@@ -5,6 +5,7 @@ int runReferenceCoreTests(int argc, char **argv);
 int runFx2ChipTests(int argc, char **argv);
 int runFx2PeripheralsTests(int argc, char **argv);
 int runSimUsbStackTests(int argc, char **argv);
+int runEmulatedChipTests(int argc, char **argv);
 
 int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
@@ -14,5 +15,6 @@ int main(int argc, char **argv) {
     failures += runFx2PeripheralsTests(argc, argv) != 0;
     failures += runFx2ChipTests(argc, argv) != 0;
     failures += runSimUsbStackTests(argc, argv) != 0;
+    failures += runEmulatedChipTests(argc, argv) != 0;
     return failures;
 }

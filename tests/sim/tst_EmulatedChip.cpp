@@ -1,0 +1,262 @@
+// The firmware image the program carries, running on the emulated FX2 behind
+// the simulated USB host: what the adapter answers is what that image does.
+
+#include "Eeprom24.h"
+#include "EmulatedCore.h"
+#include "SimTestUtil.h"
+#include "SimUsbStack.h"
+#include "StackExchange.h"
+#include "TemperatureSensor.h"
+
+#include <QtTest>
+
+namespace {
+
+// A bench adapter on a stack, downloaded by the host as the program does it
+// and given its start-up time.
+struct Bench {
+    explicit Bench(bool reference = false, bool highSpeed = true) {
+        chip = std::make_shared<Fx2Chip>();
+        if (reference)
+            chip->useReferenceCore();
+        chip->setHighSpeed(highSpeed);
+        eeprom = std::make_shared<Eeprom24>();
+        chip->bus().attach(eeprom);
+        chip->bus().attach(std::make_shared<TemperatureSensor>());
+        chip->setAdapterFirmware(shippedFirmwareImage());
+        session = stack.open(stack.plug(chip));
+    }
+    bool start() {
+        if (!download(stack, session, shippedFirmwareImage()))
+            return false;
+        stack.advanceTime(Fx2Chip::StartUpNs);
+        return true;
+    }
+    // Nothing the model does not implement was touched, and the CPU did not
+    // stop on a fault.
+    void checkClean() {
+        EmulatedCore *core = chip->emulatedCore();
+        QVERIFY(core);
+        QCOMPARE(core->peripherals().unknownAccessCount(), 0);
+        QCOMPARE(core->cpu().unknownSfrAccesses(), uint64_t(0));
+        QCOMPARE(core->fault(), mcs51::Fault::None);
+    }
+
+    SimUsbStack stack;
+    std::shared_ptr<Fx2Chip> chip;
+    std::shared_ptr<Eeprom24> eeprom;
+    UsbStack::SessionId session = -1;
+};
+
+} // namespace
+
+class TestEmulatedChip : public QObject {
+    Q_OBJECT
+
+private slots:
+    void downloadOnAFreshChipThenInquiry() {
+        Bench bench;
+        uint8_t answer = 0;
+        QVERIFY(bench.chip->cpuHeld());
+        QVERIFY(bench.start());
+        QVERIFY(bench.chip->running());
+        QCOMPARE(bench.chip->ram(), shippedFirmwareImage());
+        const int64_t before = bench.stack.nowNs();
+        QCOMPARE(inquire(bench.stack, bench.session, &answer).bytes, 1);
+        QCOMPARE(answer, uint8_t(WIRE_INQUIRY_ANSWER));
+        // The firmware answers from its main loop: microseconds, not nothing.
+        const int64_t spent = bench.stack.nowNs() - before;
+        QVERIFY2(spent > 0 && spent < 1000000, qPrintable(QString::number(spent)));
+        bench.checkClean();
+    }
+
+    // Transactions of the script grammar, answered by the image and, for
+    // comparison, by the reference model on an identical bench.
+    void transactions_data() {
+        QTest::addColumn<QByteArray>("stream");
+        QTest::addColumn<QString>("reply");
+        QTest::addColumn<QString>("events");
+        QTest::newRow("the worked example") << hex(WorkedStream) << "00 01 00"
+                                            << "S A2+ 00+ 00+ Sr A3+ r00+ r01- P";
+        QTest::newRow("absent address: NoAck")
+            << hex("00 01 00 12 00 13 A0 00 00 00 13 A1 FF FF 00 14") << "FF FF 40"
+            << "S A0- 00- Sr A1- rFF+ rFF- P";
+        QTest::newRow("sensor temperature")
+            << hex("00 01 00 12 00 13 90 00 00 00 13 91 FF FF 00 14") << "19 00 00"
+            << "S 90+ 00+ Sr 91+ r19+ r00- P";
+        QTest::newRow("EEPROM: one byte read")
+            << hex("00 01 00 12 00 13 A2 01 23 00 13 A3 FF 00 14") << "23 00"
+            << "S A2+ 01+ 23+ Sr A3+ r23- P";
+        QTest::newRow("EEPROM: eight bytes across a page")
+            << hex("00 01 00 12 00 13 A2 00 00 1C 00 13 A3 FF FF FF FF FF FF FF FF 00 14")
+            << "1C 1D 1E 1F 20 21 22 23 00"
+            << "S A2+ 00+ 1C+ Sr A3+ r1C+ r1D+ r1E+ r1F+ r20+ r21+ r22+ r23- P";
+        QTest::newRow("write without reads")
+            << hex("00 01 00 12 00 13 A2 00 00 10 55 00 14") << "00"
+            << "S A2+ 00+ 10+ 55+ P";
+        QTest::newRow("escaped zero byte") << hex("00 01 00 12 00 13 A2 00 00 00 00 00 14") << "00"
+                                           << "S A2+ 00+ 00+ P";
+    }
+    void transactions() {
+        QFETCH(QByteArray, stream);
+        QFETCH(QString, reply);
+        QFETCH(QString, events);
+        for (const bool reference : {false, true}) {
+            Bench bench(reference);
+            QVERIFY(bench.start());
+            const int count = int(reply.split(' ').size());
+            const Exchange e = transact(bench.stack, bench.session, stream, count);
+            QCOMPARE(e.reply.result.status, UsbTransferStatus::Completed);
+            QCOMPARE(hexText(e.reply.data), reply);
+            QCOMPARE(bench.chip->bus().eventsText(), events);
+            if (!reference)
+                bench.checkClean();
+        }
+    }
+
+    // A reply of several packets at full speed (64 bytes each) and one at
+    // high speed, with the firmware choosing by the chip's speed flag.
+    void longReadAtBothSpeeds_data() {
+        QTest::addColumn<bool>("highSpeed");
+        QTest::newRow("high speed") << true;
+        QTest::newRow("full speed") << false;
+    }
+    void longReadAtBothSpeeds() {
+        QFETCH(bool, highSpeed);
+        Bench bench(false, highSpeed);
+        QVERIFY(bench.start());
+        const QByteArray stream = hex("00 01 00 12 00 13 A2 01 00 00 00 13 A3") +
+                                  QByteArray(600, char(0xFF)) + hex("00 14");
+        const Exchange e = transact(bench.stack, bench.session, stream, 601);
+        QCOMPARE(e.reply.result.bytes, 601);
+        for (int i = 0; i < 600; ++i)
+            QCOMPARE(uint8_t(e.reply.data[i]), uint8_t(i));
+        QCOMPARE(uint8_t(e.reply.data[600]), uint8_t(0));
+        bench.checkClean();
+    }
+
+    // A wait pauses the bus for its time, in virtual time; a reply that
+    // comes later than the host waits is lost to that transfer.
+    void waitsTakeTheirTime_data() {
+        QTest::addColumn<int>("units"); // of 20 us
+        QTest::addColumn<int>("replyTimeoutMs");
+        QTest::addColumn<bool>("answered");
+        QTest::newRow("5 ms") << 250 << 10000 << true;
+        QTest::newRow("500 ms") << 25000 << 10000 << true;
+        QTest::newRow("1.2 s against a 1 s wait") << 60000 << 1000 << false;
+    }
+    void waitsTakeTheirTime() {
+        QFETCH(int, units);
+        QFETCH(int, replyTimeoutMs);
+        QFETCH(bool, answered);
+        Bench bench;
+        QVERIFY(bench.start());
+        QByteArray stream = hex("00 01 00 12 00 13 A2 00 00 00 14 00 30 04 01");
+        stream += char(units & 0xFF);
+        stream += char(units >> 8);
+        stream += hex("00 13 A2 00 00 00 14");
+        const int64_t before = bench.stack.nowNs();
+        const Exchange e = transact(bench.stack, bench.session, stream, 1, replyTimeoutMs);
+        const int64_t waitNs = int64_t(units) * WIRE_WAIT_UNIT_US * 1000;
+        if (!answered) {
+            QCOMPARE(e.reply.result.status, UsbTransferStatus::Cancelled);
+            QCOMPARE(bench.stack.nowNs() - before, replyTimeoutMs * NsPerMs);
+            // The firmware goes on and commits the reply later.
+            bench.stack.advanceTime(waitNs);
+            QVERIFY(bench.chip->hasIn(0x88));
+            return;
+        }
+        QCOMPARE(hexText(e.reply.data), QString("00"));
+        // The gap on the bus between the STOP and the next START.
+        const auto &events = bench.chip->bus().events();
+        QCOMPARE(bench.chip->bus().eventsText(), QString("S A2+ 00+ P S A2+ 00+ P"));
+        const int64_t gap = events[4].atNs - events[3].atNs;
+        QVERIFY2(gap >= waitNs && gap < waitNs + 200000, qPrintable(QString::number(gap)));
+        QVERIFY(bench.stack.nowNs() - before >= waitNs);
+        bench.checkClean();
+    }
+
+    // A slave holding SCL low: the controller never finishes the byte, the
+    // firmware gives up after its 25 ms and reports the error in the status.
+    void clockHeldLow() {
+        Bench bench;
+        QVERIFY(bench.start());
+        bench.chip->bus().holdSclLow();
+        const int64_t before = bench.stack.nowNs();
+        const Exchange e = transact(bench.stack, bench.session, hex(WorkedStream), 3);
+        QCOMPARE(e.reply.result.status, UsbTransferStatus::Completed);
+        QCOMPARE(uint8_t(e.reply.data[2]) & WIRE_STATUS_FIRMWARE_ERROR, WIRE_STATUS_FIRMWARE_ERROR);
+        QVERIFY(bench.stack.nowNs() - before >= 25 * NsPerMs);
+        QVERIFY(bench.chip->bus().events().isEmpty());
+        bench.checkClean();
+    }
+
+    // Suspend: the firmware idles its CPU until the bus resumes, then serves
+    // the host again.
+    void suspendAndResume() {
+        Bench bench;
+        QVERIFY(bench.start());
+        bench.chip->busSuspend();
+        bench.stack.advanceTime(5 * NsPerMs);
+        EmulatedCore *core = bench.chip->emulatedCore();
+        QVERIFY(core->cpu().idle());
+        bench.chip->busResume();
+        bench.stack.advanceTime(NsPerMs);
+        QVERIFY(!core->cpu().idle());
+        const Exchange e = transact(bench.stack, bench.session, hex(WorkedStream), 3);
+        QCOMPARE(hexText(e.reply.data), QString("00 01 00"));
+        bench.checkClean();
+    }
+
+    // Quiet stretches are fast-forwarded; the result is the same as running
+    // every cycle: replies, bus events with their times, the clock and the
+    // CPU's state.
+    void fastForwardChangesNothing() {
+        QStringList outcomes;
+        QList<EmulatedCore::Statistics> statistics;
+        for (const bool fast : {true, false}) {
+            Bench bench;
+            bench.chip->emulatedCore()->setFastForward(fast);
+            QVERIFY(bench.start());
+            QStringList got;
+            for (int round = 0; round < 2; ++round) {
+                bench.stack.advanceTime(300 * NsPerMs);
+                const Exchange e = transact(
+                    bench.stack, bench.session,
+                    hex("00 01 00 12 00 13 A2 00 00 40 00 13 A3 FF FF 00 30 04 01 10 27 00 13 A3 "
+                        "FF 00 14"),
+                    4);
+                got << hexText(e.reply.data);
+            }
+            bench.stack.advanceTime(200 * NsPerMs);
+            QStringList times;
+            for (const I2cEvent &event : bench.chip->bus().events())
+                times << event.toString() + "@" + QString::number(event.atNs);
+            EmulatedCore *core = bench.chip->emulatedCore();
+            QString iram;
+            for (int a = 0; a < 256; ++a)
+                iram += QString::number(core->cpu().iram(uint8_t(a)), 16);
+            outcomes << got.join('|') + "\n" + times.join(' ') + "\n" +
+                            QString::number(bench.stack.nowNs()) + " " +
+                            QString::number(bench.chip->nowNs()) + " pc " +
+                            QString::number(core->cpu().pc(), 16) + " " + iram;
+            statistics << core->statistics();
+        }
+        QCOMPARE(outcomes[0], outcomes[1]);
+        QVERIFY(statistics[0].fastForwards > 0);
+        QCOMPARE(statistics[1].fastForwards, 0);
+        // Only the waits inside the transactions, which observe a timer, run
+        // cycle by cycle in both.
+        QVERIFY2(statistics[0].instructions * 2 < statistics[1].instructions,
+                 qPrintable(QStringLiteral("%1 vs %2")
+                                .arg(statistics[0].instructions)
+                                .arg(statistics[1].instructions)));
+    }
+};
+
+int runEmulatedChipTests(int argc, char **argv) {
+    TestEmulatedChip test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_EmulatedChip.moc"
