@@ -19,7 +19,10 @@ int main(int argc, char *argv[]) {
     QTranslator translator;
     Brantle::installCatalogue(translator);
 
+    // The simulated chip runs the firmware the program carries, in step with
+    // the wall clock: waits, write cycles and time-outs take real time.
     SimUsbStack stack;
+    stack.setPacing(SimUsbStack::Pacing::WallClock);
     stack.plugBenchAdapter(AdapterSession::readFirmware());
     GenericUsbDriver driver(stack);
 

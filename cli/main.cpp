@@ -62,12 +62,14 @@ QString hexLine(const QByteArray &bytes) {
     return line;
 }
 
-// The adapters the tool talks to: the simulated bench adapter with --sim,
-// otherwise the machine's own through libusb.
+// The adapters the tool talks to: the simulated bench adapter with --sim
+// (running the firmware the program carries, in step with the wall clock as
+// a real one would), otherwise the machine's own through libusb.
 struct Adapters {
     explicit Adapters(bool simulated) {
         if (simulated) {
             auto sim = std::make_unique<SimUsbStack>();
+            sim->setPacing(SimUsbStack::Pacing::WallClock);
             sim->plugBenchAdapter(AdapterSession::readFirmware());
             stack = std::move(sim);
         } else {

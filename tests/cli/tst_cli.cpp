@@ -2,6 +2,7 @@
 #include "CsvReader.h"
 #include "ScriptErrorReport.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -55,6 +56,8 @@ private slots:
     void runs();
     void logRecordsEverySend();
     void logThatStopsGrowingEndsTheRun();
+    void simulatedAdapterKeepsWallClockTime_data();
+    void simulatedAdapterKeepsWallClockTime();
 };
 
 void TestCli::errorReport_data() {
@@ -297,6 +300,41 @@ void TestCli::logThatStopsGrowingEndsTheRun() {
     QVERIFY2(error.isEmpty(), qPrintable(error));
     QCOMPARE(rows.size(), 2); // what fits: the header and whole rows only
     QCOMPARE(run.out.count("91 19 ;\n"), 2);
+}
+
+// With --sim the firmware runs on the emulated chip in step with the wall
+// clock: waits take their time, the EEPROM finishes its write cycle while the
+// tool waits between sends, and a reply later than the host's 10 s time-out
+// is lost as on a real adapter.
+void TestCli::simulatedAdapterKeepsWallClockTime_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("err");
+    QTest::addColumn<int>("leastMs");
+    QTest::newRow("a wait of 500 ms takes half a second")
+        << QStringList{"--sim"} << QByteArray("[wait 500]") << 0 << QByteArray("OK.\n") << 500;
+    QTest::newRow("the write cycle ends between sends")
+        << QStringList{"--sim", "--repeat", "3", "--interval", "200"}
+        << QByteArray("A2 00 10 55 ;") << 0 << QByteArray("OK.\nOK.\nOK.\n") << 400;
+    QTest::newRow("a transaction longer than the reply time-out")
+        << QStringList{"--sim"} << QByteArray("[wait 1310.7]").repeated(8) << 3
+        << QByteArray("Error: Fail to receive Brantle data from USB device.\n") << 10000;
+}
+
+void TestCli::simulatedAdapterKeepsWallClockTime() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, input);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, err);
+    QFETCH(int, leastMs);
+    QElapsedTimer clock;
+    clock.start();
+    const Run run = cli(arguments, input);
+    const qint64 ms = clock.elapsed();
+    QCOMPARE(run.err, err);
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2(ms >= leastMs, qPrintable(QString::number(ms)));
 }
 
 QTEST_GUILESS_MAIN(TestCli)
