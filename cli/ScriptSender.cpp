@@ -1,0 +1,107 @@
+#include "ScriptSender.h"
+
+#include "AdapterSession.h"
+#include "Brantle2.h"
+#include "ExitStatus.h"
+#include "ScriptErrorReport.h"
+
+#include <QElapsedTimer>
+#include <QTextStream>
+#include <QThread>
+
+#include <exception>
+
+ScriptSender::ScriptSender(AdapterSession &session, QTextStream &out, QTextStream &err,
+                           Explanation explanation)
+    : m_session(session), m_out(out), m_err(err), m_explanation(std::move(explanation)) {}
+
+int ScriptSender::send(const QString &fileName, const QString &script, int clock) {
+    QString text = script;
+    Brantle2 converter;
+    converter.clock = clock;
+    QByteArray stream;
+    int status = ExitOk;
+    try {
+        converter.convert(text, Brantle2::Compile, stream);
+        const bool acknowledged = m_session.transact(stream);
+        converter.convert(text, Brantle2::Render, stream);
+        m_out << text;
+        if (!text.endsWith(u'\n'))
+            m_out << '\n';
+        m_out.flush();
+        m_err << (acknowledged ? "OK.\n" : "NoAck\n");
+        status = acknowledged ? ExitOk : ExitNoAck;
+    } catch (const ScriptParseError &e) {
+        m_err << scriptErrorReport(fileName, script, e.index, e.length, e.message);
+        status = ExitScriptError;
+    } catch (const QString &e) {
+        m_err << e << '\n';
+        if (e.startsWith(QLatin1String("Unexpected Error: "))) {
+            status = ExitScriptError;
+        } else {
+            const QString more = m_explanation ? m_explanation() : QString();
+            if (!more.isEmpty())
+                m_err << more << '\n';
+            status = ExitDeviceError;
+        }
+    } catch (const char *e) {
+        m_err << QString::fromLatin1(e) << '\n';
+        status = ExitDeviceError;
+    } catch (const std::exception &e) {
+        m_err << "Unexpected Error: " << QString::fromLocal8Bit(e.what()) << '\n';
+        status = ExitDeviceError;
+    }
+    m_err.flush();
+    return status;
+}
+
+int ScriptSender::repeat(const QString &fileName, const QString &script, int clock, int count,
+                         int intervalMs) {
+    SendTally tally;
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+    for (int i = 0; i < count; ++i) {
+        if (i > 0) {
+            const qint64 wait = qint64(i) * intervalMs - sinceStart.elapsed();
+            if (wait > 0)
+                QThread::msleep(quint64(wait));
+        }
+        tally.add(send(fileName, script, clock));
+    }
+    if (count > 1) {
+        m_err << tally.summary() << '\n';
+        m_err.flush();
+    }
+    return tally.worst();
+}
+
+int SendTally::rank(int status) {
+    switch (status) {
+    case ExitOk:
+        return 0;
+    case ExitNoAck:
+        return 1;
+    case ExitScriptError:
+        return 2;
+    default:
+        return 3;
+    }
+}
+
+void SendTally::add(int status) {
+    ++m_sends;
+    if (status == ExitOk)
+        ++m_ok;
+    else if (status == ExitNoAck)
+        ++m_noAck;
+    else
+        ++m_errors;
+    if (rank(status) > rank(m_worst))
+        m_worst = status;
+}
+
+QString SendTally::summary() const {
+    return QStringLiteral("%1 sends: %2 OK, %3 NoAck, %4 errors")
+        .arg(QString::number(m_sends), QString::number(m_ok), QString::number(m_noAck),
+             QString::number(m_errors));
+}

@@ -1,0 +1,56 @@
+#ifndef BRANTLE_SCRIPTSENDER_H
+#define BRANTLE_SCRIPTSENDER_H
+
+#include <QString>
+
+#include <functional>
+
+class AdapterSession;
+class QTextStream;
+
+// Sends a script as the window does (compile, transact, render) and reports
+// each send the way brantle-cli prints it: the result text on `out`, the
+// outcome ("OK.", "NoAck", the error) on `err`.
+class ScriptSender {
+public:
+    // What more to say about a device error (no USB access, no right to open
+    // the adapter); empty when the error text says it all.
+    using Explanation = std::function<QString()>;
+
+    ScriptSender(AdapterSession &session, QTextStream &out, QTextStream &err,
+                 Explanation explanation = {});
+
+    // One send; returns its exit status.
+    int send(const QString &fileName, const QString &script, int clock);
+
+    // `count` sends, `intervalMs` apart from start to start, each reported as
+    // it ends. Returns the worst status; after more than one send a summary
+    // line follows on `err`.
+    int repeat(const QString &fileName, const QString &script, int clock, int count,
+               int intervalMs);
+
+private:
+    AdapterSession &m_session;
+    QTextStream &m_out;
+    QTextStream &m_err;
+    Explanation m_explanation;
+};
+
+// The statuses of several sends: the worst of them, and a count by outcome.
+class SendTally {
+public:
+    void add(int status);
+    int worst() const { return m_worst; }
+    // "N sends: a OK, b NoAck, c errors"
+    QString summary() const;
+
+private:
+    static int rank(int status);
+    int m_worst = 0;
+    int m_sends = 0;
+    int m_ok = 0;
+    int m_noAck = 0;
+    int m_errors = 0;
+};
+
+#endif
