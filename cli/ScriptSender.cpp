@@ -2,20 +2,41 @@
 
 #include "AdapterSession.h"
 #include "Brantle2.h"
+#include "CCyDriverDevice.h"
+#include "DriverPort.h"
 #include "ExitStatus.h"
 #include "ScriptErrorReport.h"
 
 #include <QElapsedTimer>
+#include <QStringList>
 #include <QTextStream>
 #include <QThread>
 
 #include <exception>
 
-ScriptSender::ScriptSender(AdapterSession &session, QTextStream &out, QTextStream &err,
-                           Explanation explanation)
-    : m_session(session), m_out(out), m_err(err), m_explanation(std::move(explanation)) {}
+ScriptSender::ScriptSender(AdapterSession &session, DriverPort &port, QTextStream &out,
+                           QTextStream &err, Explanation explanation, int adapter)
+    : m_session(session), m_port(port), m_out(out), m_err(err),
+      m_explanation(std::move(explanation)), m_adapter(adapter) {}
+
+bool ScriptSender::adapterChanged() {
+    const CCyDriverDevice &device = m_session.device();
+    QStringList paths;
+    if (!m_port.listDevices(DriverPort::adapterInterfaceClass(), paths))
+        return false;
+    return !device.hasHandle() || !paths.contains(device.devicePath());
+}
 
 int ScriptSender::send(const QString &fileName, const QString &script, int clock) {
+    if (m_reopen || adapterChanged()) {
+        m_reopen = false;
+        try {
+            m_session.device().close();
+        } catch (const char *) {
+            // The handle is lost either way; open() starts a new one.
+        }
+        m_session.device().open(uint8_t(m_adapter));
+    }
     QString text = script;
     Brantle2 converter;
     converter.clock = clock;
@@ -52,6 +73,7 @@ int ScriptSender::send(const QString &fileName, const QString &script, int clock
         status = ExitDeviceError;
     }
     m_err.flush();
+    m_reopen = status == ExitDeviceError;
     return status;
 }
 

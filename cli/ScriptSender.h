@@ -6,6 +6,7 @@
 #include <functional>
 
 class AdapterSession;
+class DriverPort;
 class QTextStream;
 
 // Sends a script as the window does (compile, transact, render) and reports
@@ -17,10 +18,14 @@ public:
     // the adapter); empty when the error text says it all.
     using Explanation = std::function<QString()>;
 
-    ScriptSender(AdapterSession &session, QTextStream &out, QTextStream &err,
-                 Explanation explanation = {});
+    // `port` is the session's; `adapter` the number of the adapter it has open.
+    ScriptSender(AdapterSession &session, DriverPort &port, QTextStream &out, QTextStream &err,
+                 Explanation explanation = {}, int adapter = 0);
 
-    // One send; returns its exit status.
+    // One send; returns its exit status. When the adapter is no longer the
+    // one the session has open (unplugged, plugged in again) or the last send
+    // ended in a device error, the adapter is opened afresh first: the old
+    // handle would fail every send from then on.
     int send(const QString &fileName, const QString &script, int clock);
 
     // `count` sends, `intervalMs` apart from start to start, each reported as
@@ -30,10 +35,15 @@ public:
                int intervalMs);
 
 private:
+    bool adapterChanged();
+
     AdapterSession &m_session;
+    DriverPort &m_port;
     QTextStream &m_out;
     QTextStream &m_err;
     Explanation m_explanation;
+    int m_adapter = 0;
+    bool m_reopen = false;
 };
 
 // The statuses of several sends: the worst of them, and a count by outcome.

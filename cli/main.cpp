@@ -214,7 +214,9 @@ static int run(QCoreApplication &app) {
 
     QTextStream out(stdout);
     QTextStream err(stderr);
-    ScriptSender sender(session, out, err, [&] { return adapters.reason(session.device()); });
+    ScriptSender sender(
+        session, *adapters.driver, out, err, [&] { return adapters.reason(session.device()); },
+        deviceNumber);
     return sender.repeat(fileName, text, clockIndex, repeatCount, intervalMs);
 }
 

@@ -333,7 +333,7 @@ void TestCli::repeatExitsWithTheWorstStatus() {
     QString err;
     QTextStream outStream(&out);
     QTextStream errStream(&err);
-    ScriptSender sender(session, outStream, errStream);
+    ScriptSender sender(session, driver, outStream, errStream);
     QCOMPARE(sender.repeat(QStringLiteral("-"), script, 1, int(faults.size()), 0), status);
     const QStringList lines = err.split(u'\n', Qt::SkipEmptyParts);
     if (summary.isEmpty())
