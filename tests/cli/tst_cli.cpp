@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/resource.h>
+
 class TestCli : public QObject {
     Q_OBJECT
 private slots:
@@ -22,6 +24,7 @@ private slots:
     void runs();
     void inputLimit_data();
     void inputLimit();
+    void runningOutOfMemoryEndsInAMessage();
     void repeatExitsWithTheWorstStatus_data();
     void repeatExitsWithTheWorstStatus();
 };
@@ -289,6 +292,35 @@ void TestCli::inputLimit() {
         QCOMPARE(err,
                  "brantle-cli: " + name.toLocal8Bit() + ": the script is larger than 64 MiB\n");
     }
+}
+
+// A script within the size limit that needs more memory than the process
+// may have: the allocation failure is reported, not an abort.
+void TestCli::runningOutOfMemoryEndsInAMessage() {
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("AddressSanitizer needs more address space than the limit leaves");
+#endif
+    QTemporaryDir dir;
+    const QString name = dir.filePath(QStringLiteral("large.txt"));
+    QFile file(name);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    const QByteArray line = QByteArray("00 ").repeated(20) + '\n';
+    const QByteArray block = line.repeated(1024 * 1024 / line.size());
+    for (int i = 0; i < 60; ++i)
+        QVERIFY(file.write(block) == block.size());
+    file.close();
+
+    QProcess cli;
+    cli.setChildProcessModifier([] {
+        const rlim_t bytes = rlim_t(250) * 1024 * 1024;
+        const rlimit limit{bytes, bytes};
+        setrlimit(RLIMIT_AS, &limit);
+    });
+    cli.start(QStringLiteral(BRANTLE_CLI), {QStringLiteral("--dry-run"), name});
+    QVERIFY(cli.waitForFinished(120000));
+    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(cli.readAllStandardError(), QByteArray("brantle-cli: out of memory\n"));
+    QCOMPARE(cli.exitCode(), int(ExitDeviceError));
 }
 
 void TestCli::repeatExitsWithTheWorstStatus_data() {
