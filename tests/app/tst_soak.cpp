@@ -119,7 +119,10 @@ void TestSoak::autoSendThroughFaultsAndPlugging() {
         ++outcomes[expected];
 
         sim.clearFaults();
-        sim.clearLog(); // the simulator's record of the traffic is the test's, not the window's
+        // The simulator records the traffic and the bus events for tests; that
+        // record is not the window's memory.
+        sim.clearLog();
+        chip->bus().clearEvents();
         if (i == 1000)
             warmKiB = residentKiB();
     }
@@ -131,7 +134,15 @@ void TestSoak::autoSendThroughFaultsAndPlugging() {
           outcomes.value(QStringLiteral("NoAck")), outcomes.value(QStringLiteral("Error")),
           outcomes.value(QStringLiteral("Parse Error")), warmKiB, endKiB, sends);
     QVERIFY(warmKiB > 0);
-    QVERIFY2(endKiB - warmKiB < 4 * 1024, "memory grew by more than 4 MiB");
+    // AddressSanitizer keeps memory of its own that grows with use: the
+    // recently freed blocks it holds back and a record of every allocating
+    // call path.
+#if defined(__SANITIZE_ADDRESS__)
+    const qint64 allowedKiB = 8 * 1024;
+#else
+    const qint64 allowedKiB = 2 * 1024;
+#endif
+    QVERIFY2(endKiB - warmKiB < allowedKiB, "memory grew after the first thousand sends");
     // Auto send is still on: failures never end it.
     QVERIFY(window.ui.pushButtonAutoSend->isChecked());
     QVERIFY(window.autoTimerId != 0);
