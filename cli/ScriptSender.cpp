@@ -28,21 +28,21 @@ bool ScriptSender::adapterChanged() {
 }
 
 int ScriptSender::send(const QString &fileName, const QString &script, int clock) {
-    if (m_reopen || adapterChanged()) {
-        m_reopen = false;
-        try {
-            m_session.device().close();
-        } catch (const char *) {
-            // The handle is lost either way; open() starts a new one.
-        }
-        m_session.device().open(uint8_t(m_adapter));
-    }
     QString text = script;
     Brantle2 converter;
     converter.clock = clock;
     QByteArray stream;
     int status = ExitOk;
     try {
+        if (m_reopen || adapterChanged()) {
+            // Closing may fail in the driver (it raises a plain text); the
+            // handle is lost either way and open() starts a new one.
+            try {
+                m_session.device().close();
+            } catch (const char *) {
+            }
+            m_session.device().open(uint8_t(m_adapter));
+        }
         converter.convert(text, Brantle2::Compile, stream);
         const bool acknowledged = m_session.transact(stream);
         converter.convert(text, Brantle2::Render, stream);
