@@ -166,7 +166,6 @@ void TestFaultMatrix::everyTransferEveryFault_data() {
     for (const Transfer &t : transfers) {
         const bool synchronous =
             t.kind == Kind::AltSettingQuery || t.kind == Kind::AltSettingSelect;
-        const bool failedSetting = synchronous && t.failed != ok;
         const struct {
             Fault fault;
             const char *name;
@@ -179,7 +178,6 @@ void TestFaultMatrix::everyTransferEveryFault_data() {
              synchronous ? 0 : t.cutTimeOuts},
             {Fault::Unplugged, "unplugged", t.unplugged, 0},
         };
-        Q_UNUSED(failedSetting);
         for (const auto &f : faults)
             QTest::addRow("%s %s", t.name, f.name)
                 << t.downloaded << int(t.kind) << t.nth << int(f.fault) << t.shortBytes << f.text
