@@ -38,8 +38,8 @@ public:
     // `count` sends, `intervalMs` apart from start to start, each reported as
     // it ends. Returns the worst status; after more than one send a summary
     // line follows on `err`. A run stopped by `observer` returns ExitLogWrite.
-    int repeat(const QString &fileName, const QString &script, int clock, int count,
-               int intervalMs, const SendObserver &observer = {});
+    int repeat(const QString &fileName, const QString &script, int clock, int count, int intervalMs,
+               const SendObserver &observer = {});
 
 private:
     bool adapterChanged();
