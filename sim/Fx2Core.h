@@ -30,11 +30,12 @@ public:
     // The host holds the CPU in reset again.
     virtual void hold() {}
 
-    virtual int64_t nowNs() const = 0;
+    // A core that does its work at once keeps only this clock.
+    virtual int64_t nowNs() const { return clockNs_; }
     // Runs until the clock reaches `ns`, or returns earlier when something
     // the host can see has changed (an answer on EP0, an OUT buffer freed, an
     // IN packet committed).
-    virtual void runUntil(int64_t ns) = 0;
+    virtual void runUntil(int64_t ns) { clockNs_ = ns > clockNs_ ? ns : clockNs_; }
 
     // A request on EP0 answered at once. For an IN request `data` receives
     // the answer (at most wLength bytes are sent); for OUT it holds what the
@@ -82,6 +83,9 @@ public:
     // pins' levels.
     virtual void setPortAInputs(uint8_t levels) { (void)levels; }
     virtual uint8_t portAPins() const { return 0xFF; }
+
+private:
+    int64_t clockNs_ = 0;
 };
 
 #endif
