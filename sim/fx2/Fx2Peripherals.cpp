@@ -125,10 +125,19 @@ void Fx2Peripherals::powerOn(bool highSpeed) {
     i2c_.powerOn();
 }
 
-// The 8051's reset leaves the USB side alone: endpoints, pending requests
-// and register contents stay as they were; only the time base restarts.
+// Register contents and pending requests survive the 8051's reset; the
+// endpoint buffers start again as at power-on, so that nothing the old
+// firmware left armed or committed reaches the new one. (Which of the two a
+// chip does here is not said where the model's facts come from; with
+// buffers left armed, a packet the host sends right after the release would
+// be thrown away by the new firmware's arming at start-up.)
 void Fx2Peripherals::cpuStarted(int64_t nowNs) {
     ++version_;
+    for (BulkEndpoint &ep : eps_)
+        ep.configure(ep.config());
+    ep0Active_ = false;
+    hsnak_ = false;
+    ep1OutArmed_ = ep1InBusy_ = false;
     clock_.restart(0, nowNs, cpuHz(cpucs_));
     nextSofNs_ =
         (nowNs / (highSpeed_ ? MicroframeNs : FrameNs) + 1) * (highSpeed_ ? MicroframeNs : FrameNs);

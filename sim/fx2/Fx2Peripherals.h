@@ -54,7 +54,8 @@ public:
     // Power-on state of every register, the endpoints and the I2C controller.
     void powerOn(bool highSpeed);
     void setHighSpeed(bool highSpeed) { highSpeed_ = highSpeed; }
-    // The CPU leaves reset at chip time `nowNs`, its cycle count at 0.
+    // The CPU leaves reset at chip time `nowNs`, its cycle count at 0; the
+    // endpoint buffers start again.
     void cpuStarted(int64_t nowNs);
     int64_t nowNs() const;
     const CpuClock &clock() const { return clock_; }
