@@ -92,8 +92,9 @@ void EmulatedCore::runUntil(int64_t ns) {
         if (now >= ns)
             return;
         const int64_t next = std::min(ns, peripherals_.nextEventNs());
-        if (core_.fault() != mcs51::Fault::None || peripherals_.cpuSuspended()) {
-            // Nothing executes; the peripherals still finish what they began.
+        if (core_.fault() != mcs51::Fault::None || (peripherals_.cpuSuspended() && core_.idle())) {
+            // Nothing executes (a stopped oscillator stops the timers too);
+            // the peripherals still finish what they began.
             jumpTo(std::max(next, now + 1));
         } else {
             uint64_t limit = peripherals_.clock().clocksAt(next);

@@ -422,15 +422,13 @@ void Fx2Peripherals::writeRegister(uint16_t address, uint8_t value) {
                  (bit::USBCS_SIGRSUME | bit::USBCS_RENUM | bit::USBCS_NOSYNSOF | bit::USBCS_DISCON);
         return;
     case xreg::SUSPEND:
-        // The chip stops its oscillator until the bus resumes or a wake-up
-        // pin fires; a bus that is not suspended resumes it at once.
-        if (busSuspended_) {
+        // Lets the chip stop its oscillator once the CPU idles, until the
+        // bus resumes or a wake-up pin fires; a bus that is not suspended
+        // resumes it at once.
+        if (busSuspended_)
             suspended_ = true;
-            if (cpu_)
-                cpu_->stop();
-        } else {
+        else
             resume();
-        }
         return;
     case xreg::WAKEUPCS: {
         const uint8_t flags = bit::WAKEUP_WU | bit::WAKEUP_WU2;

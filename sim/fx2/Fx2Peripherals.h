@@ -80,7 +80,8 @@ public:
     void appendBufferState(std::vector<uint8_t> &state) const;
     // True once after something the host can see has changed.
     bool takeHostChange();
-    // SUSPEND was written: the CPU stops until the bus resumes.
+    // SUSPEND was written on a suspended bus: when the CPU idles (PCON.0)
+    // the oscillator stops, timers included, until the bus resumes.
     bool cpuSuspended() const { return suspended_; }
 
     // USB, host side.

@@ -191,8 +191,8 @@ private slots:
         bench.checkClean();
     }
 
-    // Suspend: the firmware idles its CPU until the bus resumes, then serves
-    // the host again.
+    // Suspend: the firmware idles its CPU (and may let the chip stop its
+    // oscillator) until the bus resumes, then serves the host again.
     void suspendAndResume() {
         Bench bench;
         QVERIFY(bench.start());
@@ -206,6 +206,42 @@ private slots:
         const Exchange e = transact(bench.stack, bench.session, hex(WorkedStream), 3);
         QCOMPARE(hexText(e.reply.data), QString("00 01 00"));
         bench.checkClean();
+    }
+
+    // With SUSPEND written on a suspended bus the chip stops its oscillator
+    // once the CPU idles: the timers stand still until the bus resumes. Idle
+    // alone keeps them counting.
+    void suspendStopsTheOscillator_data() {
+        QTest::addColumn<bool>("writeSuspend");
+        QTest::newRow("SUSPEND, then idle") << true;
+        QTest::newRow("idle only") << false;
+    }
+    void suspendStopsTheOscillator() {
+        QFETCH(bool, writeSuspend);
+        // Timer 0 in mode 2 from 0, SUSPEND written (or not), PCON.0 set.
+        const QByteArray program = hex("75 89 02 75 8A 00 75 8C 00 D2 8C 90 E6 81") +
+                                   hex(writeSuspend ? "F0" : "00") + hex("43 87 01 80 FE");
+        I2cBus bus;
+        std::array<uint8_t, Fx2Chip::RamSize> ram{};
+        std::array<uint8_t, Fx2Chip::ScratchSize> scratch{};
+        std::copy(program.begin(), program.end(), ram.begin());
+        EmulatedCore core(bus, ram.data(), scratch.data());
+        core.powerOn(true);
+        core.usbEvent(Fx2Core::UsbEvent::Suspend);
+        core.startUp(true);
+        auto timerAt = [&core](int64_t ns) {
+            core.runUntil(ns);
+            return core.cpu().sfr(0x8A);
+        };
+        const uint8_t first = timerAt(1'000'000);
+        QVERIFY(core.cpu().idle());
+        QCOMPARE(core.peripherals().cpuSuspended(), writeSuspend);
+        const uint8_t second = timerAt(2'000'000);
+        QCOMPARE(core.nowNs(), qint64(2'000'000));
+        QCOMPARE(first == second, writeSuspend);
+        core.usbEvent(Fx2Core::UsbEvent::Resume);
+        QVERIFY(core.cpu().sfr(0xD8) & 0x10); // EICON.RESI
+        QVERIFY(timerAt(2'100'000) != second);
     }
 
     // Quiet stretches are fast-forwarded; the result is the same as running
