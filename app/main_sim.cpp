@@ -7,18 +7,42 @@
 #include "SimUsbStack.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QTranslator>
+
+#include <cstdio>
 
 int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
     QTranslator translator;
     Brantle::installCatalogue(translator);
 
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Brantle on a simulated adapter (EEPROM at 0x51, sensor at 0x48)."));
+    parser.addHelpOption();
+    const QCommandLineOption firmware(
+        QStringLiteral("firmware"),
+        QStringLiteral("Download the firmware image in FILE instead of the built-in one."),
+        QStringLiteral("FILE"));
+    parser.addOption(firmware);
+    parser.process(app);
+
     SimUsbStack stack;
     stack.plugBenchAdapter(AdapterSession::readFirmware());
     GenericUsbDriver driver(stack);
 
     Brantle window(driver);
+    if (parser.isSet(firmware)) {
+        // A broken image is not fatal: every send then reports the failed
+        // download, as it would on hardware.
+        const QString path = parser.value(firmware);
+        const QString problem = AdapterSession::firmwareImageProblem(path);
+        if (!problem.isEmpty())
+            std::fprintf(stderr, "brantle-sim: firmware image %s: %s\n", qPrintable(path),
+                         qPrintable(problem));
+        window.setFirmwareImage(path);
+    }
     window.show();
     return app.exec();
 }

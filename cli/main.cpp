@@ -77,11 +77,15 @@ struct Adapters {
     QString reason(const CCyDriverDevice &device) const {
         if (!problem.isEmpty())
             return problem;
+        if (!firmwareProblem.isEmpty())
+            return firmwareProblem;
         return device.hasHandle() ? QString() : driver->lastOpenError();
     }
     std::unique_ptr<UsbStack> stack;
     std::unique_ptr<GenericUsbDriver> driver;
     QString problem;
+    // What is wrong with the firmware image given with --firmware.
+    QString firmwareProblem;
 };
 
 // One send as the window makes it: compile, transact, render. Prints the
@@ -151,7 +155,13 @@ int main(int argc, char *argv[]) {
     const QCommandLineOption interval(QStringLiteral("interval"),
                                       QStringLiteral("Milliseconds between repeated sends (500)."),
                                       QStringLiteral("MS"), QStringLiteral("500"));
-    parser.addOptions({dryRun, clock, sim, list, deviceOption, repeat, interval});
+    const QCommandLineOption firmware(
+        QStringLiteral("firmware"),
+        QStringLiteral("Download the firmware image in FILE (16,384 bytes, as built in "
+                       "firmware/) instead of the built-in one, at the first send whatever "
+                       "the adapter runs."),
+        QStringLiteral("FILE"));
+    parser.addOptions({dryRun, clock, sim, list, deviceOption, repeat, interval, firmware});
     parser.addPositionalArgument(QStringLiteral("SCRIPT"),
                                  QStringLiteral("Script file; standard input when missing or -."),
                                  QStringLiteral("[SCRIPT]"));
@@ -244,6 +254,14 @@ int main(int argc, char *argv[]) {
     }
 
     AdapterSession session(*adapters.driver);
+    if (parser.isSet(firmware)) {
+        const QString path = parser.value(firmware);
+        const QString problem = AdapterSession::firmwareImageProblem(path);
+        if (!problem.isEmpty())
+            adapters.firmwareProblem =
+                QStringLiteral("brantle-cli: firmware image %1: %2").arg(path, problem);
+        session.setFirmwareImage(path);
+    }
     CCyDriverDevice &device = session.device();
     if (deviceNumber != 0) {
         if (deviceNumber >= device.deviceCount()) {

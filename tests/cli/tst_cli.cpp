@@ -1,16 +1,31 @@
 #include "ScriptErrorReport.h"
 
+#include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QtTest>
 
 class TestCli : public QObject {
     Q_OBJECT
+    QTemporaryDir m_dir;
+    QString write(const QString &name, const QByteArray &bytes);
 private slots:
     void errorReport_data();
     void errorReport();
     void runs_data();
     void runs();
+    void firmwareImage_data();
+    void firmwareImage();
 };
+
+QString TestCli::write(const QString &name, const QByteArray &bytes) {
+    const QString path = m_dir.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return QString();
+    return path;
+}
 
 void TestCli::errorReport_data() {
     QTest::addColumn<QString>("text");
@@ -120,6 +135,65 @@ void TestCli::runs() {
     QVERIFY2(matches(stdOut, out), stdOut.constData());
     QVERIFY2(matches(stdErr, err), stdErr.constData());
     QCOMPARE(cli.exitCode(), exitCode);
+}
+
+// --firmware: the image in a file goes down instead of the built-in one; a
+// file that is not a whole image fails the download with its usual error
+// and a line that says why, and code that never answers fails the exchange
+// with a device error, without the tool hanging.
+void TestCli::firmwareImage_data() {
+    QTest::addColumn<QString>("image");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("out");
+    QTest::addColumn<QByteArray>("err");
+
+    QFile built(QStringLiteral(BRANTLE_FIRMWARE_IMAGE));
+    QVERIFY(built.open(QIODevice::ReadOnly));
+    const QByteArray image = built.readAll();
+    QCOMPARE(image.size(), 16384);
+    // 8051 "SJMP $" all over the RAM: it runs, and answers nothing.
+    QByteArray spin;
+    while (spin.size() < image.size())
+        spin += QByteArray::fromHex("80FE");
+
+    QTest::newRow("the built image") << write("built.bix", image) << 0
+                                     << QByteArray("90 00 , 91 19 00 ;\n") << QByteArray("OK.\n");
+    QTest::newRow("missing file")
+        << m_dir.filePath("missing.bix") << 3 << QByteArray()
+        << QByteArray("Error: Fail to send firmware.\nbrantle-cli: firmware image " +
+                      m_dir.filePath("missing.bix").toUtf8() + ": No such file or directory\n");
+    const QString truncated = write("truncated.bix", image.left(1000));
+    QTest::newRow("truncated file")
+        << truncated << 3 << QByteArray()
+        << QByteArray("Error: Fail to send firmware.\nbrantle-cli: firmware image " +
+                      truncated.toUtf8() +
+                      ": 1000 bytes; an image is the adapter's whole RAM, 16384 bytes\n");
+    QTest::newRow("code that never answers")
+        << write("spin.bix", spin) << 3 << QByteArray() << QByteArray("~Error: F");
+}
+
+void TestCli::firmwareImage() {
+    QFETCH(QString, image);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, out);
+    QFETCH(QByteArray, err);
+    QVERIFY(!image.isEmpty());
+
+    QProcess cli;
+    QElapsedTimer clock;
+    clock.start();
+    cli.start(QStringLiteral(BRANTLE_CLI), {"--sim", "--firmware", image});
+    QVERIFY(cli.waitForStarted());
+    cli.write("90 00 , 91 FF FF ;");
+    cli.closeWriteChannel();
+    QVERIFY(cli.waitForFinished(30000));
+    const QByteArray stdOut = cli.readAllStandardOutput();
+    const QByteArray stdErr = cli.readAllStandardError();
+    QVERIFY2(matches(stdOut, out), stdOut.constData());
+    QVERIFY2(matches(stdErr, err), stdErr.constData());
+    QCOMPARE(cli.exitCode(), exitCode);
+    // Whatever the image, the answer comes within the host's own time-outs.
+    QVERIFY2(clock.elapsed() < 25000, qPrintable(QString::number(clock.elapsed())));
 }
 
 QTEST_GUILESS_MAIN(TestCli)
