@@ -81,6 +81,7 @@ private slots:
     void autovectorHandlers_data();
     void autovectorHandlers();
     void unoccupiedBytesAreFill();
+    void oldAutopointerImage();
     void instructionSequences_data();
     void instructionSequences();
     void resourceIsTheBuiltImage();
@@ -208,6 +209,19 @@ void FirmwareImageTest::unoccupiedBytesAreFill() {
     QCOMPARE(allFill(WIRE_AUTOVECTOR_ADDRESS + AutovectorEntries * AutovectorEntrySize,
                      WIRE_FIRMWARE_IMAGE_SIZE),
              -1);
+}
+
+// The image built with the auto-pointer data registers declared as SFRs: its
+// copy loop is the one SFR-to-SFR move that copies nothing on the chip, and
+// the shipped image has no such move.
+void FirmwareImageTest::oldAutopointerImage() {
+    QFile file(QStringLiteral(BRANTLE_OLD_AUTOPOINTER_IMAGE));
+    QVERIFY2(file.open(QIODevice::ReadOnly), BRANTLE_OLD_AUTOPOINTER_IMAGE);
+    const QByteArray old = file.readAll();
+    QCOMPARE(old.size(), WIRE_FIRMWARE_IMAGE_SIZE);
+    const QByteArray sfrMove = QByteArray::fromHex("859C9F"); // mov 0x9F,0x9C
+    QVERIFY(old.contains(sfrMove));
+    QVERIFY(!m_image.contains(sfrMove));
 }
 
 // Orders of instructions the chip requires, found in the built code:
