@@ -63,6 +63,23 @@ static bool matches(const QByteArray &actual, const QByteArray &expected) {
     return actual == expected;
 }
 
+// Runs the tool with `input` on standard input and checks what it printed
+// and its exit status.
+static void expectRun(const QStringList &arguments, const QByteArray &input, int exitCode,
+                      const QByteArray &out, const QByteArray &err) {
+    QProcess cli;
+    cli.start(QStringLiteral(BRANTLE_CLI), arguments);
+    QVERIFY(cli.waitForStarted());
+    cli.write(input);
+    cli.closeWriteChannel();
+    QVERIFY(cli.waitForFinished(30000));
+    const QByteArray stdOut = cli.readAllStandardOutput();
+    const QByteArray stdErr = cli.readAllStandardError();
+    QVERIFY2(matches(stdOut, out), stdOut.constData());
+    QVERIFY2(matches(stdErr, err), stdErr.constData());
+    QCOMPARE(cli.exitCode(), exitCode);
+}
+
 void TestCli::runs_data() {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QByteArray>("input");
@@ -123,18 +140,7 @@ void TestCli::runs() {
     QFETCH(int, exitCode);
     QFETCH(QByteArray, out);
     QFETCH(QByteArray, err);
-
-    QProcess cli;
-    cli.start(QStringLiteral(BRANTLE_CLI), arguments);
-    QVERIFY(cli.waitForStarted());
-    cli.write(input);
-    cli.closeWriteChannel();
-    QVERIFY(cli.waitForFinished(30000));
-    const QByteArray stdOut = cli.readAllStandardOutput();
-    const QByteArray stdErr = cli.readAllStandardError();
-    QVERIFY2(matches(stdOut, out), stdOut.constData());
-    QVERIFY2(matches(stdErr, err), stdErr.constData());
-    QCOMPARE(cli.exitCode(), exitCode);
+    expectRun(arguments, input, exitCode, out, err);
 }
 
 // --firmware: the image in a file goes down instead of the built-in one; a
@@ -179,19 +185,9 @@ void TestCli::firmwareImage() {
     QFETCH(QByteArray, err);
     QVERIFY(!image.isEmpty());
 
-    QProcess cli;
     QElapsedTimer clock;
     clock.start();
-    cli.start(QStringLiteral(BRANTLE_CLI), {"--sim", "--firmware", image});
-    QVERIFY(cli.waitForStarted());
-    cli.write("90 00 , 91 FF FF ;");
-    cli.closeWriteChannel();
-    QVERIFY(cli.waitForFinished(30000));
-    const QByteArray stdOut = cli.readAllStandardOutput();
-    const QByteArray stdErr = cli.readAllStandardError();
-    QVERIFY2(matches(stdOut, out), stdOut.constData());
-    QVERIFY2(matches(stdErr, err), stdErr.constData());
-    QCOMPARE(cli.exitCode(), exitCode);
+    expectRun({"--sim", "--firmware", image}, "90 00 , 91 FF FF ;", exitCode, out, err);
     // Whatever the image, the answer comes within the host's own time-outs.
     QVERIFY2(clock.elapsed() < 25000, qPrintable(QString::number(clock.elapsed())));
 }
