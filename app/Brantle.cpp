@@ -2,18 +2,22 @@
 
 #include "AdapterSession.h"
 #include "Brantle2.h"
+#include "BrantleVersion.h"
 #include "CCyDriverDevice.h"
 #include "FormProductInfo.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDate>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTime>
 #include <QTimerEvent>
@@ -65,7 +69,7 @@ QRegularExpressionMatch matchParseError(const QString &text) {
 Brantle::Brantle(DriverPort &port, QWidget *parent, Qt::WindowFlags flags)
     : QMainWindow(parent, flags), m_port(port) {
     QCoreApplication::setApplicationName(QStringLiteral("Brantle"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("2.0.1.0"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(BRANTLE_VERSION));
     QCoreApplication::setOrganizationName(QStringLiteral("Orvane Corporation"));
     QCoreApplication::setOrganizationDomain(QString());
 
@@ -112,9 +116,9 @@ Brantle::Brantle(DriverPort &port, QWidget *parent, Qt::WindowFlags flags)
 
     refreshDeviceList();
 
-    const QString appDir = QCoreApplication::applicationDirPath();
-    sendTextPath = appDir + QStringLiteral("/Brantle_input.txt");
-    resultTextPath = appDir + QStringLiteral("/Brantle_result.txt");
+    const QString folder = fileFolder(QCoreApplication::applicationDirPath());
+    sendTextPath = folder + QStringLiteral("/Brantle_input.txt");
+    resultTextPath = folder + QStringLiteral("/Brantle_result.txt");
 
     connect(ui.actionOpen_Send_Text, &QAction::triggered, this,
             &Brantle::actionOpen_Send_Text_triggered);
@@ -153,6 +157,16 @@ void Brantle::installCatalogue(QTranslator &translator) {
     (void)translator.load(QStringLiteral("brantle_") + QLocale::system().name(),
                           QStringLiteral(":/Brantle"));
     QApplication::installTranslator(&translator);
+}
+
+QString Brantle::fileFolder(const QString &programFolder) {
+    const QFileInfo program(programFolder);
+    if (program.isDir() && program.isWritable())
+        return programFolder;
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (!documents.isEmpty() && QFileInfo(documents).isDir())
+        return documents;
+    return QDir::homePath();
 }
 
 CCyDriverDevice &Brantle::device() {

@@ -30,6 +30,12 @@ public:
     // `translator` and installs it; without a catalogue it translates nothing.
     static void installCatalogue(QTranslator &translator);
 
+    // The folder the file commands first propose: the program's own folder,
+    // unless the user may not write there (an installed program lives in
+    // /usr/bin); then the user's documents folder, or the home folder when
+    // there is none.
+    static QString fileFolder(const QString &programFolder);
+
     void showStatus(QString message, QColor colour, QString statusText);
     void refreshDeviceList();
     void openSelectedDevice();

@@ -8,12 +8,17 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QIcon>
 #include <QTranslator>
 
 #include <cstdio>
 
 int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
+    // The installed menu entry and icon: Wayland matches windows to their
+    // entry by this name, and X11 shows the icon only if the window has one.
+    QGuiApplication::setDesktopFileName(QStringLiteral("example.orvane.BrantleSim"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("example.orvane.Brantle")));
     QTranslator translator;
     Brantle::installCatalogue(translator);
 

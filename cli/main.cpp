@@ -1,5 +1,6 @@
 #include "AdapterSession.h"
 #include "Brantle2.h"
+#include "BrantleVersion.h"
 #include "CCyDriverDevice.h"
 #include "GenericUsbDriver.h"
 #include "LibusbStack.h"
@@ -129,7 +130,7 @@ int send(AdapterSession &session, const Adapters &adapters, const QString &fileN
 int main(int argc, char *argv[]) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("brantle-cli"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("2.0.1.0"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(BRANTLE_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(

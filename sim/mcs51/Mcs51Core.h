@@ -4,12 +4,13 @@
 #include <cstdint>
 
 // An 8051 core with the EZ-USB FX2's timing: four clocks per instruction
-// cycle and the FX2's cycle count per instruction. The core holds the
-// internal RAM, the 8051 SFRs and the FX2's additions to them (second data
-// pointer, MPAGE, EXIF, EICON, EIE, EIP), the timers and the interrupt
-// logic. Everything else the program reaches (the chip's registers in the
-// external data space, the SFRs of ports, auto-pointers and endpoints) lies
-// behind a Bus.
+// cycle and the FX2's cycle count per instruction (MOVX: 2 cycles plus
+// CKCON's stretch; the hardware call into an interrupt: 4, as LCALL). The
+// core holds the internal RAM, the 8051 SFRs and the FX2's additions to them
+// (second data pointer, MPAGE, EXIF, EICON, EIE, EIP), the timers and the
+// interrupt logic. Everything else the program reaches (the chip's registers
+// in the external data space, the SFRs of ports, auto-pointers and
+// endpoints) lies behind a Bus.
 namespace mcs51 {
 
 class Bus {
@@ -19,17 +20,42 @@ public:
     virtual uint8_t readXdata(uint16_t address) = 0;
     virtual void writeXdata(uint16_t address, uint8_t value) = 0;
     // SFRs claimed with Core::claimSfr. A read-modify-write instruction
-    // (ANL, ORL, XRL, INC, DEC, DJNZ, CPL/CLR/SETB/MOV of a bit, JBC) reads
-    // the register and then writes it back.
+    // (ANL, ORL, XRL, INC, DEC, DJNZ, CPL/CLR/SETB/MOV of a bit, and JBC when
+    // the bit is set) reads the register and then writes it back.
     virtual uint8_t readSfr(uint8_t address) = 0;
     virtual void writeSfr(uint8_t address, uint8_t value) = 0;
 };
+
+// The interrupt sources in the FX2's natural priority order (highest
+// first); the value is the index into that order.
+enum class Interrupt : uint8_t {
+    Resume,  // 0x33, EICON.4 (RESI), enabled by EICON.5 (ERESI); always the highest level
+    Int0,    // 0x03, TCON.1
+    Timer0,  // 0x0B, TCON.5
+    Int1,    // 0x13, TCON.3
+    Timer1,  // 0x1B, TCON.7
+    Serial0, // 0x23, SCON0.0 / SCON0.1
+    Timer2,  // 0x2B, T2CON.7 / T2CON.6
+    Serial1, // 0x3B, SCON1.0 / SCON1.1
+    Usb,     // INT2 at 0x43, EXIF.4, enabled by EIE.0
+    I2c,     // INT3 at 0x4B, EXIF.5, EIE.1
+    Int4,    // 0x53, EXIF.6, EIE.2
+    Int5,    // 0x5B, EXIF.7, EIE.3
+    Int6,    // 0x63, EICON.3, EIE.4
+};
+constexpr uint16_t interruptVector(Interrupt source) {
+    constexpr uint16_t vectors[] = {0x33, 0x03, 0x0B, 0x13, 0x1B, 0x23, 0x2B,
+                                    0x3B, 0x43, 0x4B, 0x53, 0x5B, 0x63};
+    return vectors[uint8_t(source)];
+}
 
 enum class Fault {
     None,
     UndefinedOpcode, // 0xA5
     CodeOutOfRange,  // an instruction fetched beyond the code memory
 };
+
+struct CoreState;
 
 class Core {
 public:
@@ -84,10 +110,19 @@ public:
     // for the USB interrupt (INT2), EICON bit 4 for resume.
     uint8_t sfr(uint8_t address) const;
     void setSfr(uint8_t address, uint8_t value);
+    // Sets the request flag of `source` (what the peripheral's hardware does);
+    // the firmware clears the flags of the FX2's own sources itself.
+    void raiseInterrupt(Interrupt source);
+
+    // Reads and writes of SFR addresses that neither the core implements nor
+    // a claim covers: how many there were since construction (reset() keeps
+    // the count) and the address of the last one. Such a register reads back
+    // what was last written to it (0 after reset).
+    uint64_t unknownSfrAccesses() const;
+    uint8_t lastUnknownSfr() const;
 
 private:
-    struct State;
-    State *s_;
+    CoreState *s_;
 };
 
 } // namespace mcs51

@@ -1,5 +1,6 @@
 #include "AdapterSession.h"
 #include "Brantle.h"
+#include "BrantleVersion.h"
 #include "CCyDriverDevice.h"
 #include "Eeprom24.h"
 #include "FaultyPort.h"
@@ -10,9 +11,11 @@
 #include "TemperatureSensor.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QMimeData>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -141,6 +144,8 @@ private slots:
     void resultLinesUpAfterASend();
     void fileCommandsRememberTheirPaths();
     void fileCommandCancelChangesNothing();
+    void fileFolderIsOneTheUserMayWrite_data();
+    void fileFolderIsOneTheUserMayWrite();
     void dropOnTheResultEditor();
     void deviceListFollowsPlugging();
     void unpluggingTheSelectedAdapterSelectsTheNext();
@@ -262,7 +267,7 @@ void TestBrantle::widgetTree() {
 void TestBrantle::startsInItsDefaultState() {
     Bench bench;
     Brantle &w = *bench.window;
-    QCOMPARE(w.windowTitle(), QStringLiteral("Brantle-2.0.1.0"));
+    QCOMPARE(w.windowTitle(), QStringLiteral("Brantle-" BRANTLE_VERSION));
     QCOMPARE(w.size(), QSize(783, 491));
     QCOMPARE(w.ui.comboBoxClock->count(), 2);
     QCOMPARE(w.ui.comboBoxClock->itemText(0), QStringLiteral("100KHz"));
@@ -605,6 +610,59 @@ void TestBrantle::fileCommandCancelChangesNothing() {
     QCOMPARE(w.sendTextPath, path);
 }
 
+void TestBrantle::fileFolderIsOneTheUserMayWrite_data() {
+    QTest::addColumn<QString>("programFolder"); // writable, missing or read-only
+    QTest::addColumn<bool>("documentsFolder");
+    QTest::addColumn<QString>("proposed"); // program, documents or home
+
+    QTest::newRow("a program built in place keeps its folder") << "writable" << true << "program";
+    QTest::newRow("an installed program: documents") << "read-only" << true << "documents";
+    QTest::newRow("no program folder: documents") << "missing" << true << "documents";
+    QTest::newRow("no documents folder either: home") << "missing" << false << "home";
+}
+
+void TestBrantle::fileFolderIsOneTheUserMayWrite() {
+    QFETCH(QString, programFolder);
+    QFETCH(bool, documentsFolder);
+    QFETCH(QString, proposed);
+
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    const QByteArray savedHome = qgetenv("HOME");
+    const QByteArray savedConfig = qgetenv("XDG_CONFIG_HOME");
+    const auto restore = qScopeGuard([&] {
+        qputenv("HOME", savedHome);
+        if (savedConfig.isNull())
+            qunsetenv("XDG_CONFIG_HOME");
+        else
+            qputenv("XDG_CONFIG_HOME", savedConfig);
+    });
+    qputenv("HOME", QFile::encodeName(home.path()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(QStringLiteral(".config"))));
+    if (documentsFolder)
+        QVERIFY(QDir(home.path()).mkdir(QStringLiteral("Documents")));
+
+    QTemporaryDir program;
+    QVERIFY(program.isValid());
+    QString folder = program.path();
+    const QFileDevice::Permissions permissions = QFile::permissions(folder);
+    const auto writable = qScopeGuard([&] { QFile::setPermissions(program.path(), permissions); });
+    if (programFolder == QLatin1String("missing")) {
+        folder += QStringLiteral("/gone");
+    } else if (programFolder == QLatin1String("read-only")) {
+        QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner |
+                                                  QFileDevice::ReadGroup | QFileDevice::ExeGroup |
+                                                  QFileDevice::ReadOther | QFileDevice::ExeOther));
+        if (QFileInfo(folder).isWritable())
+            QSKIP("this user may write into a read-only folder (root)");
+    }
+
+    const QString expected = proposed == QLatin1String("program")     ? folder
+                             : proposed == QLatin1String("documents") ? home.filePath("Documents")
+                                                                      : home.path();
+    QCOMPARE(Brantle::fileFolder(folder), expected);
+}
+
 void TestBrantle::dropOnTheResultEditor() {
     Bench bench;
     Brantle &w = *bench.window;
@@ -739,7 +797,8 @@ void TestBrantle::productDialogIsOneInstance() {
     QVERIFY(dialogs[0]->isVisible());
     QVERIFY(!dialogs[0]->isModal());
     QCOMPARE(dialogs[0]->ui.labelProductName->text(), QStringLiteral("Orvane Corporation Brantle"));
-    QCOMPARE(dialogs[0]->ui.labelProductVersion->text(), QStringLiteral("Version 2.0.1.0"));
+    QCOMPARE(dialogs[0]->ui.labelProductVersion->text(),
+             QStringLiteral("Version " BRANTLE_VERSION));
 }
 
 void TestBrantle::japaneseCatalogue() {
@@ -750,7 +809,7 @@ void TestBrantle::japaneseCatalogue() {
 
     Bench bench;
     TestWindow &w = *bench.window;
-    QCOMPARE(w.windowTitle(), QStringLiteral("Brantle-2.0.1.0"));
+    QCOMPARE(w.windowTitle(), QStringLiteral("Brantle-" BRANTLE_VERSION));
     QCOMPARE(w.ui.pushButtonSend->text(), QStringLiteral("出力"));
     QCOMPARE(w.ui.pushButtonAutoSend->text(), QStringLiteral("自動出力"));
     QCOMPARE(w.ui.menu_File->title(), QStringLiteral("ファイル(&F)"));
@@ -763,7 +822,8 @@ void TestBrantle::japaneseCatalogue() {
              QStringLiteral("// ここに出力結果が表示されます。\n// "
                             "I2CリードのFF部分が読み込みデータで上書き\n// 表示されます。"));
     QCOMPARE(w.productInfo()->windowTitle(), QStringLiteral("製品情報"));
-    QCOMPARE(w.productInfo()->ui.labelProductVersion->text(), QStringLiteral("バージョン 2.0.1.0"));
+    QCOMPARE(w.productInfo()->ui.labelProductVersion->text(),
+             QStringLiteral("バージョン " BRANTLE_VERSION));
     // The five without a translation show their source.
     QCOMPARE(QCoreApplication::translate("BrantleClass", "Brantle"), QStringLiteral("Brantle"));
     QCOMPARE(QCoreApplication::translate("BrantleClass", "2009/04/06 00:00:00\nReady"),

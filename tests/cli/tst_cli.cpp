@@ -1,3 +1,4 @@
+#include "BrantleVersion.h"
 #include "ScriptErrorReport.h"
 
 #include <QElapsedTimer>
@@ -125,6 +126,8 @@ void TestCli::runs_data() {
     QTest::newRow("without --sim and no adapter plugged in")
         << QStringList{} << QByteArray("A2 00") << 3 << QByteArray()
         << QByteArray("~Error: Device not found.\n");
+    QTest::newRow("version") << QStringList{"--version"} << QByteArray() << 0
+                             << QByteArray("brantle-cli " BRANTLE_VERSION "\n") << QByteArray();
     QTest::newRow("bad clock") << QStringList{"--dry-run", "--clock", "200"} << QByteArray("A2")
                                << 64 << QByteArray()
                                << QByteArray("brantle-cli: --clock must be 100 or 400, not 200\n");

@@ -1,0 +1,816 @@
+#include "Mcs51Core.h"
+
+#include "Mcs51State.h"
+
+#include <algorithm>
+#include <array>
+
+namespace mcs51 {
+
+using namespace sfr;
+
+namespace {
+
+// Instruction cycles per opcode on the FX2 (4 CLKOUT clocks each), MOVX
+// without stretch. The FX2 counts one cycle per instruction byte for most
+// instructions; jumps, calls, returns, MOVC, INC DPTR, MUL and DIV take more.
+constexpr uint8_t kCycles[256] = {
+    //  0  1  2  3  4  5  6  7  8  9  A  B  C  D  E  F
+    1, 3, 4, 1, 1, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, // 0x
+    4, 3, 4, 1, 1, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, // 1x
+    4, 3, 4, 1, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, // 2x
+    4, 3, 4, 1, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, // 3x
+    3, 3, 2, 3, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, // 4x
+    3, 3, 2, 3, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, // 5x
+    3, 3, 2, 3, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, // 6x
+    3, 3, 2, 3, 2, 3, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, // 7x
+    3, 3, 2, 3, 5, 3, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, // 8x
+    3, 3, 2, 3, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, // 9x
+    2, 3, 2, 3, 5, 1, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, // Ax
+    2, 3, 2, 1, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, // Bx
+    2, 3, 2, 1, 1, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, // Cx
+    2, 3, 2, 1, 1, 4, 1, 1, 3, 3, 3, 3, 3, 3, 3, 3, // Dx
+    2, 3, 2, 2, 1, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, // Ex
+    2, 3, 2, 2, 1, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, // Fx
+};
+
+constexpr uint8_t kLength[256] = {
+    //  0  1  2  3  4  5  6  7  8  9  A  B  C  D  E  F
+    1, 2, 3, 1, 1, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, // 0x
+    3, 2, 3, 1, 1, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, // 1x
+    3, 2, 1, 1, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, // 2x
+    3, 2, 1, 1, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, // 3x
+    2, 2, 2, 3, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, // 4x
+    2, 2, 2, 3, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, // 5x
+    2, 2, 2, 3, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, // 6x
+    2, 2, 2, 1, 2, 3, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, // 7x
+    2, 2, 2, 1, 1, 3, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, // 8x
+    3, 2, 2, 1, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, // 9x
+    2, 2, 2, 1, 1, 1, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, // Ax
+    2, 2, 2, 1, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, // Bx
+    2, 2, 2, 1, 1, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, // Cx
+    2, 2, 2, 1, 1, 3, 1, 1, 2, 2, 2, 2, 2, 2, 2, 2, // Dx
+    1, 2, 1, 1, 1, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, // Ex
+    1, 2, 1, 1, 1, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, // Fx
+};
+
+// Length and clocks of each opcode in one entry: the dispatch reads both.
+struct OpInfo {
+    uint8_t length;
+    uint8_t clocks;
+};
+constexpr std::array<OpInfo, 256> makeOpInfo() {
+    std::array<OpInfo, 256> info{};
+    for (unsigned op = 0; op < 256; ++op)
+        info[op] = {kLength[op], uint8_t(4 * kCycles[op])};
+    return info;
+}
+constexpr std::array<OpInfo, 256> kOpInfo = makeOpInfo();
+
+constexpr uint8_t CY = 0x80, AC = 0x40, OV = 0x04;
+
+#define CASE4(b)                                                                                   \
+    case (b):                                                                                      \
+    case (b) + 1:                                                                                  \
+    case (b) + 2:                                                                                  \
+    case (b) + 3
+#define CASE8(b) CASE4(b) : CASE4((b) + 4)
+#define CASE2(b)                                                                                   \
+    case (b):                                                                                      \
+    case (b) + 1
+// The eight opcodes of AJMP or ACALL: bits 7..5 carry address bits 10..8.
+#define CASE_PAGE(b)                                                                               \
+    case (b):                                                                                      \
+    case (b) + 0x20:                                                                               \
+    case (b) + 0x40:                                                                               \
+    case (b) + 0x60:                                                                               \
+    case (b) + 0x80:                                                                               \
+    case (b) + 0xA0:                                                                               \
+    case (b) + 0xC0:                                                                               \
+    case (b) + 0xE0
+
+// One instruction. clocks already covers the whole instruction while its
+// memory accesses run, so Bus callbacks see the time at its end.
+struct Cpu {
+    CoreState &s;
+
+    uint8_t &acc() { return s.sfrs[ACC - 0x80]; }
+    uint8_t &psw() { return s.sfrs[PSW - 0x80]; }
+    uint8_t &sp() { return s.sfrs[SP - 0x80]; }
+    uint8_t &r(unsigned n) { return s.iram[(psw() & 0x18) | n]; }
+    uint8_t carry() { return psw() >> 7; }
+    void setCarry(bool c) { psw() = uint8_t((psw() & ~CY) | (c ? CY : 0)); }
+
+    uint8_t code(uint16_t address) { return s.fetchPage[address >> 8][address & 0xFF]; }
+
+    uint8_t readDirect(uint8_t a) {
+        if (a < 0x80)
+            return s.iram[a];
+        if (s.kind[a - 0x80] == CoreState::Plain)
+            return s.sfrs[a - 0x80];
+        return s.readSfr(a);
+    }
+    void writeDirect(uint8_t a, uint8_t v) {
+        if (a < 0x80)
+            s.iram[a] = v;
+        else if (s.kind[a - 0x80] == CoreState::Plain)
+            s.sfrs[a - 0x80] = v;
+        else
+            s.writeSfr(a, v);
+    }
+    uint8_t bitByte(uint8_t bit) { return bit < 0x80 ? uint8_t(0x20 + (bit >> 3)) : bit & 0xF8; }
+    bool readBit(uint8_t bit) { return (readDirect(bitByte(bit)) >> (bit & 7)) & 1; }
+    void writeBit(uint8_t bit, bool value) {
+        const uint8_t a = bitByte(bit), m = uint8_t(1 << (bit & 7));
+        const uint8_t v = readDirect(a);
+        writeDirect(a, value ? uint8_t(v | m) : uint8_t(v & ~m));
+    }
+
+    uint16_t dptr() { return uint16_t(s.sfrs[s.dptrLow] | (s.sfrs[s.dptrLow + 1] << 8)); }
+    void setDptr(uint16_t v) {
+        s.sfrs[s.dptrLow] = uint8_t(v);
+        s.sfrs[s.dptrLow + 1] = uint8_t(v >> 8);
+    }
+
+    uint8_t readXdata(uint16_t a) {
+        if (const uint8_t *page = s.xdataRead[a >> 8])
+            return page[a & 0xFF];
+        return s.readXdataSlow(a);
+    }
+    void writeXdata(uint16_t a, uint8_t v) {
+        if (uint8_t *page = s.xdataWrite[a >> 8])
+            page[a & 0xFF] = v;
+        else
+            s.writeXdataSlow(a, v);
+    }
+    // MOVX @Ri: MPAGE supplies the high address byte.
+    uint16_t pagedAddress(unsigned i) { return uint16_t((s.sfrs[MPAGE - 0x80] << 8) | r(i)); }
+
+    void push(uint8_t v) { s.iram[++sp()] = v; }
+    uint8_t pop() { return s.iram[sp()--]; }
+
+    void add(uint8_t b, unsigned c) {
+        const uint8_t a = acc();
+        const unsigned sum = a + b + c;
+        uint8_t f = psw() & ~(CY | AC | OV);
+        if (sum > 0xFF)
+            f |= CY;
+        if ((a & 0x0F) + (b & 0x0F) + c > 0x0F)
+            f |= AC;
+        if ((a ^ sum) & (b ^ sum) & 0x80)
+            f |= OV;
+        psw() = f;
+        acc() = uint8_t(sum);
+    }
+    void subb(uint8_t b) {
+        const uint8_t a = acc();
+        const unsigned c = carry();
+        const unsigned diff = a - b - c;
+        uint8_t f = psw() & ~(CY | AC | OV);
+        if (a < b + c)
+            f |= CY;
+        if ((a & 0x0F) < (b & 0x0F) + c)
+            f |= AC;
+        if ((a ^ b) & (a ^ diff) & 0x80)
+            f |= OV;
+        psw() = f;
+        acc() = uint8_t(diff);
+    }
+    void decimalAdjust() {
+        unsigned t = acc();
+        bool c = carry();
+        if ((t & 0x0F) > 9 || (psw() & AC))
+            t += 0x06;
+        if (t > 0xFF)
+            c = true;
+        if (((t >> 4) & 0x0F) > 9 || c || t > 0xFF)
+            t += 0x60;
+        if (t > 0xFF)
+            c = true;
+        acc() = uint8_t(t);
+        setCarry(c);
+    }
+    void jumpRelative(uint16_t next, uint8_t rel) { s.pc = uint16_t(next + int8_t(rel)); }
+    void compareJump(uint8_t a, uint8_t b, uint16_t next, uint8_t rel) {
+        setCarry(a < b);
+        s.pc = a != b ? uint16_t(next + int8_t(rel)) : next;
+    }
+    void call(uint16_t target, uint16_t next) {
+        push(uint8_t(next));
+        push(uint8_t(next >> 8));
+        s.pc = target;
+    }
+    uint16_t popAddress() {
+        const uint8_t hi = pop();
+        return uint16_t((hi << 8) | pop());
+    }
+
+    void faultAt(Fault f, uint16_t pc) {
+        s.fault = f;
+        s.faultPc = pc;
+        s.attention = true;
+    }
+
+    void execute();
+};
+
+#if defined(__GNUC__)
+#define MCS51_HOT_INLINE inline __attribute__((always_inline))
+#define MCS51_LIKELY(c) __builtin_expect(bool(c), 1)
+#else
+#define MCS51_HOT_INLINE inline
+#define MCS51_LIKELY(c) (c)
+#endif
+
+// Inlined into the run loop: the call itself costs a tenth of the time of an
+// instruction.
+MCS51_HOT_INLINE void Cpu::execute() {
+    const uint16_t pc = s.pc;
+    uint8_t op, b1, b2;
+    // Both operand bytes are fetched whatever the length; near the end of a
+    // 256-byte page (which may be a patched copy) or of the code memory byte
+    // by byte, and only those that exist.
+    if (MCS51_LIKELY((pc & 0xFF) <= 0xFD && pc + 3u <= s.codeSize)) {
+        const uint8_t *ip = s.fetchPage[pc >> 8] + (pc & 0xFF);
+        op = ip[0];
+        b1 = ip[1];
+        b2 = ip[2];
+    } else {
+        if (pc >= s.codeSize || pc + kLength[code(pc)] > s.codeSize) {
+            faultAt(Fault::CodeOutOfRange, pc);
+            return;
+        }
+        op = code(pc);
+        b1 = pc + 1u < s.codeSize ? code(uint16_t(pc + 1)) : 0;
+        b2 = pc + 2u < s.codeSize ? code(uint16_t(pc + 2)) : 0;
+    }
+    const OpInfo info = kOpInfo[op];
+    const uint16_t next = uint16_t(pc + info.length);
+    s.pc = next;
+    s.clocks += info.clocks;
+    ++s.instructions;
+
+    switch (op) {
+    case 0x00: // NOP
+        break;
+        CASE_PAGE(0x01)
+            : // AJMP
+              s.pc = uint16_t((next & 0xF800) | ((op & 0xE0) << 3) | b1);
+        break;
+        CASE_PAGE(0x11)
+            : // ACALL
+              call(uint16_t((next & 0xF800) | ((op & 0xE0) << 3) | b1), next);
+        break;
+    case 0x02: // LJMP
+        s.pc = uint16_t((b1 << 8) | b2);
+        break;
+    case 0x12: // LCALL
+        call(uint16_t((b1 << 8) | b2), next);
+        break;
+    case 0x22: // RET
+        s.pc = popAddress();
+        break;
+    case 0x32: // RETI
+        s.pc = popAddress();
+        s.returnFromInterrupt();
+        break;
+    case 0x73: // JMP @A+DPTR
+        s.pc = uint16_t(acc() + dptr());
+        break;
+    case 0x80: // SJMP
+        jumpRelative(next, b1);
+        break;
+    case 0x40: // JC
+        if (carry())
+            jumpRelative(next, b1);
+        break;
+    case 0x50: // JNC
+        if (!carry())
+            jumpRelative(next, b1);
+        break;
+    case 0x60: // JZ
+        if (!acc())
+            jumpRelative(next, b1);
+        break;
+    case 0x70: // JNZ
+        if (acc())
+            jumpRelative(next, b1);
+        break;
+    case 0x20: // JB
+        if (readBit(b1))
+            jumpRelative(next, b2);
+        break;
+    case 0x30: // JNB
+        if (!readBit(b1))
+            jumpRelative(next, b2);
+        break;
+    case 0x10: // JBC
+        if (readBit(b1)) {
+            writeBit(b1, false);
+            jumpRelative(next, b2);
+        }
+        break;
+    case 0xB4: // CJNE A,#data,rel
+        compareJump(acc(), b1, next, b2);
+        break;
+    case 0xB5: // CJNE A,direct,rel
+        compareJump(acc(), readDirect(b1), next, b2);
+        break;
+        CASE2(0xB6)
+            : // CJNE @Ri,#data,rel
+              compareJump(s.iram[r(op & 1)], b1, next, b2);
+        break;
+        CASE8(0xB8)
+            : // CJNE Rn,#data,rel
+              compareJump(r(op & 7), b1, next, b2);
+        break;
+        CASE8(0xD8) : { // DJNZ Rn,rel
+            uint8_t &v = r(op & 7);
+            if (--v)
+                jumpRelative(next, b1);
+            break;
+        }
+    case 0xD5: { // DJNZ direct,rel
+        const uint8_t v = uint8_t(readDirect(b1) - 1);
+        writeDirect(b1, v);
+        if (v)
+            jumpRelative(next, b2);
+        break;
+    }
+
+    // Arithmetic
+    case 0x24:
+        add(b1, 0);
+        break;
+    case 0x25:
+        add(readDirect(b1), 0);
+        break;
+        CASE2(0x26) : add(s.iram[r(op & 1)], 0);
+        break;
+        CASE8(0x28) : add(r(op & 7), 0);
+        break;
+    case 0x34:
+        add(b1, carry());
+        break;
+    case 0x35:
+        add(readDirect(b1), carry());
+        break;
+        CASE2(0x36) : add(s.iram[r(op & 1)], carry());
+        break;
+        CASE8(0x38) : add(r(op & 7), carry());
+        break;
+    case 0x94:
+        subb(b1);
+        break;
+    case 0x95:
+        subb(readDirect(b1));
+        break;
+        CASE2(0x96) : subb(s.iram[r(op & 1)]);
+        break;
+        CASE8(0x98) : subb(r(op & 7));
+        break;
+    case 0x04:
+        ++acc();
+        break;
+    case 0x05:
+        writeDirect(b1, uint8_t(readDirect(b1) + 1));
+        break;
+        CASE2(0x06) : ++s.iram[r(op & 1)];
+        break;
+        CASE8(0x08) : ++r(op & 7);
+        break;
+    case 0x14:
+        --acc();
+        break;
+    case 0x15:
+        writeDirect(b1, uint8_t(readDirect(b1) - 1));
+        break;
+        CASE2(0x16) : --s.iram[r(op & 1)];
+        break;
+        CASE8(0x18) : --r(op & 7);
+        break;
+    case 0xA3: // INC DPTR
+        setDptr(uint16_t(dptr() + 1));
+        break;
+    case 0xA4: { // MUL AB
+        const unsigned product = acc() * s.sfrs[B - 0x80];
+        acc() = uint8_t(product);
+        s.sfrs[B - 0x80] = uint8_t(product >> 8);
+        psw() = uint8_t((psw() & ~(CY | OV)) | (product > 0xFF ? OV : 0));
+        break;
+    }
+    case 0x84: { // DIV AB; by zero: OV set, A and B kept
+        const uint8_t divisor = s.sfrs[B - 0x80];
+        psw() &= ~(CY | OV);
+        if (!divisor) {
+            psw() |= OV;
+        } else {
+            const uint8_t dividend = acc();
+            acc() = uint8_t(dividend / divisor);
+            s.sfrs[B - 0x80] = uint8_t(dividend % divisor);
+        }
+        break;
+    }
+    case 0xD4:
+        decimalAdjust();
+        break;
+
+    // Logic
+    case 0x52:
+        writeDirect(b1, readDirect(b1) & acc());
+        break;
+    case 0x53:
+        writeDirect(b1, readDirect(b1) & b2);
+        break;
+    case 0x54:
+        acc() &= b1;
+        break;
+    case 0x55:
+        acc() &= readDirect(b1);
+        break;
+        CASE2(0x56) : acc() &= s.iram[r(op & 1)];
+        break;
+        CASE8(0x58) : acc() &= r(op & 7);
+        break;
+    case 0x42:
+        writeDirect(b1, readDirect(b1) | acc());
+        break;
+    case 0x43:
+        writeDirect(b1, readDirect(b1) | b2);
+        break;
+    case 0x44:
+        acc() |= b1;
+        break;
+    case 0x45:
+        acc() |= readDirect(b1);
+        break;
+        CASE2(0x46) : acc() |= s.iram[r(op & 1)];
+        break;
+        CASE8(0x48) : acc() |= r(op & 7);
+        break;
+    case 0x62:
+        writeDirect(b1, readDirect(b1) ^ acc());
+        break;
+    case 0x63:
+        writeDirect(b1, readDirect(b1) ^ b2);
+        break;
+    case 0x64:
+        acc() ^= b1;
+        break;
+    case 0x65:
+        acc() ^= readDirect(b1);
+        break;
+        CASE2(0x66) : acc() ^= s.iram[r(op & 1)];
+        break;
+        CASE8(0x68) : acc() ^= r(op & 7);
+        break;
+    case 0xE4:
+        acc() = 0;
+        break;
+    case 0xF4:
+        acc() = uint8_t(~acc());
+        break;
+    case 0xC4:
+        acc() = uint8_t((acc() << 4) | (acc() >> 4));
+        break;
+    case 0x23:
+        acc() = uint8_t((acc() << 1) | (acc() >> 7));
+        break;
+    case 0x03:
+        acc() = uint8_t((acc() >> 1) | (acc() << 7));
+        break;
+    case 0x33: {
+        const uint8_t a = acc();
+        acc() = uint8_t((a << 1) | carry());
+        setCarry(a & 0x80);
+        break;
+    }
+    case 0x13: {
+        const uint8_t a = acc();
+        acc() = uint8_t((a >> 1) | (carry() << 7));
+        setCarry(a & 1);
+        break;
+    }
+
+    // Data transfer
+    case 0x74:
+        acc() = b1;
+        break;
+    case 0xE5:
+        acc() = readDirect(b1);
+        break;
+        CASE2(0xE6) : acc() = s.iram[r(op & 1)];
+        break;
+        CASE8(0xE8) : acc() = r(op & 7);
+        break;
+        CASE8(0xF8) : r(op & 7) = acc();
+        break;
+        CASE8(0xA8) : r(op & 7) = readDirect(b1);
+        break;
+        CASE8(0x78) : r(op & 7) = b1;
+        break;
+    case 0xF5:
+        writeDirect(b1, acc());
+        break;
+        CASE8(0x88) : writeDirect(b1, r(op & 7));
+        break;
+    case 0x85: // MOV direct,direct: source first
+        writeDirect(b2, readDirect(b1));
+        break;
+        CASE2(0x86) : writeDirect(b1, s.iram[r(op & 1)]);
+        break;
+    case 0x75:
+        writeDirect(b1, b2);
+        break;
+        CASE2(0xF6) : s.iram[r(op & 1)] = acc();
+        break;
+        CASE2(0xA6) : s.iram[r(op & 1)] = readDirect(b1);
+        break;
+        CASE2(0x76) : s.iram[r(op & 1)] = b1;
+        break;
+    case 0x90:
+        setDptr(uint16_t((b1 << 8) | b2));
+        break;
+    case 0x93: { // MOVC A,@A+DPTR
+        const uint16_t a = uint16_t(acc() + dptr());
+        // Nothing drives the bus beyond the code memory.
+        acc() = a < s.codeSize ? code(a) : 0xFF;
+        break;
+    }
+    case 0x83: { // MOVC A,@A+PC
+        const uint16_t a = uint16_t(acc() + next);
+        acc() = a < s.codeSize ? code(a) : 0xFF;
+        break;
+    }
+    case 0xE0: // MOVX A,@DPTR
+        s.clocks += 4u * s.stretch;
+        acc() = readXdata(dptr());
+        break;
+        CASE2(0xE2) : s.clocks += 4u * s.stretch;
+        acc() = readXdata(pagedAddress(op & 1));
+        break;
+    case 0xF0:
+        s.clocks += 4u * s.stretch;
+        writeXdata(dptr(), acc());
+        break;
+        CASE2(0xF2) : s.clocks += 4u * s.stretch;
+        writeXdata(pagedAddress(op & 1), acc());
+        break;
+    case 0xC0: { // PUSH: SP is incremented before the source is read (PUSH SP)
+        ++sp();
+        const uint8_t v = readDirect(b1);
+        s.iram[sp()] = v;
+        break;
+    }
+    case 0xD0: {
+        const uint8_t v = pop();
+        writeDirect(b1, v);
+        break;
+    }
+    case 0xC5: {
+        const uint8_t v = readDirect(b1);
+        writeDirect(b1, acc());
+        acc() = v;
+        break;
+    }
+        CASE2(0xC6) : std::swap(acc(), s.iram[r(op & 1)]);
+        break;
+        CASE8(0xC8) : std::swap(acc(), r(op & 7));
+        break;
+        CASE2(0xD6) : { // XCHD
+            uint8_t &m = s.iram[r(op & 1)];
+            const uint8_t a = acc();
+            acc() = uint8_t((a & 0xF0) | (m & 0x0F));
+            m = uint8_t((m & 0xF0) | (a & 0x0F));
+            break;
+        }
+
+    // Bits
+    case 0xC3:
+        psw() &= ~CY;
+        break;
+    case 0xD3:
+        psw() |= CY;
+        break;
+    case 0xB3:
+        psw() ^= CY;
+        break;
+    case 0xC2:
+        writeBit(b1, false);
+        break;
+    case 0xD2:
+        writeBit(b1, true);
+        break;
+    case 0xB2:
+        writeBit(b1, !readBit(b1));
+        break;
+    case 0x82:
+        setCarry(carry() && readBit(b1));
+        break;
+    case 0xB0:
+        setCarry(carry() && !readBit(b1));
+        break;
+    case 0x72:
+        setCarry(carry() || readBit(b1));
+        break;
+    case 0xA0:
+        setCarry(carry() || !readBit(b1));
+        break;
+    case 0xA2:
+        setCarry(readBit(b1));
+        break;
+    case 0x92:
+        writeBit(b1, carry());
+        break;
+
+    default: // 0xA5
+        s.pc = pc;
+        s.clocks -= info.clocks;
+        --s.instructions;
+        faultAt(Fault::UndefinedOpcode, pc);
+        break;
+    }
+}
+
+} // namespace
+
+Core::Core(Bus &bus) : s_(new CoreState(bus)) {
+    for (unsigned a = 0x80; a < 0x100; ++a)
+        s_->kind[a - 0x80] = CoreState::Unknown;
+    for (uint8_t a : {SP, DPL, DPH, DPL1, DPH1, MPAGE, SBUF0, SBUF1, ACC, B})
+        s_->kind[a - 0x80] = CoreState::Plain;
+    for (uint8_t a : {DPS, PCON,  TCON,  TMOD,   TL0,    TL1, TH0, TH1, CKCON, EXIF, SCON0, IE,
+                      IP,  SCON1, T2CON, RCAP2L, RCAP2H, TL2, TH2, PSW, EICON, EIE,  EIP})
+        s_->kind[a - 0x80] = CoreState::Special;
+    s_->rebuildFetchTables();
+    reset();
+}
+
+Core::~Core() {
+    delete s_;
+}
+
+void Core::setCodeMemory(const uint8_t *memory, uint32_t size) {
+    s_->code = memory;
+    s_->codeSize = memory ? std::min<uint32_t>(size, 0x10000) : 0;
+    s_->rebuildFetchTables();
+}
+
+void Core::mapXdataPage(uint8_t page, uint8_t *memory) {
+    s_->xdataMapped[page] = memory;
+    s_->rebuildFetchTables();
+}
+
+void Core::setCodeOverlay(uint16_t address, int value) {
+    if (value < 0)
+        s_->overlays.erase(address);
+    else
+        s_->overlays[address] = uint8_t(value);
+    s_->rebuildFetchTables();
+}
+
+void Core::claimSfr(uint8_t address) {
+    if (address >= 0x80)
+        s_->kind[address - 0x80] = CoreState::Claimed;
+}
+
+void Core::reset() {
+    CoreState &s = *s_;
+    s.pc = 0;
+    s.clocks = 0;
+    s.instructions = 0;
+    s.fault = Fault::None;
+    s.faultPc = 0;
+    s.inService = 0;
+    s.irqBlocked = false;
+    s.stopRequested = false;
+    s.idle = false;
+    s.timerSync = 0;
+    s.resetSfrs();
+    s.scheduleTimers();
+    s.updateInterrupts();
+}
+
+void Core::run(uint64_t clockLimit) {
+    CoreState &s = *s_;
+    s.stopRequested = false;
+    Cpu cpu{s};
+    for (;;) {
+        if (s.clocks >= clockLimit)
+            return;
+        if (s.clocks >= s.nextTimerEvent) {
+            s.syncTimers();
+            s.scheduleTimers();
+            s.updateInterrupts();
+        }
+        s.rescheduled = false;
+        if (s.fault != Fault::None || s.stopRequested)
+            return;
+        const bool blocked = s.irqBlocked;
+        s.irqBlocked = false;
+        if (!blocked && s.irqReady && s.enterInterrupt())
+            continue;
+        if (s.idle) {
+            // Nothing runs until a timer sets a flag, or the limit.
+            s.clocks = std::min(clockLimit, std::max(s.clocks, s.nextTimerEvent));
+            continue;
+        }
+        s.updateAttention();
+        if (s.attention) {
+            // An interrupt waits for this one instruction.
+            cpu.execute();
+            continue;
+        }
+        // The fast path, until the limit, a timer event, or something that
+        // needs a look (a request, a new timer schedule, idle, stop, fault).
+        const uint64_t until = std::min(clockLimit, s.nextTimerEvent);
+        do
+            cpu.execute();
+        while (!s.attention && s.clocks < until);
+    }
+}
+
+void Core::step() {
+    CoreState &s = *s_;
+    if (s.fault != Fault::None)
+        return;
+    if (s.clocks >= s.nextTimerEvent) {
+        s.syncTimers();
+        s.scheduleTimers();
+        s.updateInterrupts();
+    }
+    s.rescheduled = false;
+    const bool blocked = s.irqBlocked;
+    s.irqBlocked = false;
+    s.updateAttention();
+    if (!blocked && s.irqReady && s.enterInterrupt())
+        return;
+    if (s.idle) {
+        s.clocks = s.nextTimerEvent != kNever ? std::max(s.clocks, s.nextTimerEvent) : s.clocks + 4;
+        return;
+    }
+    Cpu{s}.execute();
+}
+
+void Core::stop() {
+    s_->stopRequested = true;
+    s_->attention = true;
+}
+
+uint64_t Core::clocks() const {
+    return s_->clocks;
+}
+uint64_t Core::instructions() const {
+    return s_->instructions;
+}
+Fault Core::fault() const {
+    return s_->fault;
+}
+uint16_t Core::faultPc() const {
+    return s_->faultPc;
+}
+bool Core::idle() const {
+    return s_->idle;
+}
+uint16_t Core::pc() const {
+    return s_->pc;
+}
+void Core::setPc(uint16_t pc) {
+    s_->pc = pc;
+}
+uint8_t Core::iram(uint8_t address) const {
+    return s_->iram[address];
+}
+void Core::setIram(uint8_t address, uint8_t value) {
+    s_->iram[address] = value;
+}
+
+uint8_t Core::sfr(uint8_t address) const {
+    return address >= 0x80 ? s_->peekSfr(address) : 0;
+}
+
+void Core::setSfr(uint8_t address, uint8_t value) {
+    if (address >= 0x80)
+        s_->pokeSfr(address, value);
+}
+
+void Core::raiseInterrupt(Interrupt source) {
+    struct Flag {
+        uint8_t address, mask;
+    };
+    constexpr Flag flags[] = {{EICON, 0x10}, {TCON, 0x02},  {TCON, 0x20},  {TCON, 0x08},
+                              {TCON, 0x80},  {SCON0, 0x01}, {T2CON, 0x80}, {SCON1, 0x01},
+                              {EXIF, 0x10},  {EXIF, 0x20},  {EXIF, 0x40},  {EXIF, 0x80},
+                              {EICON, 0x08}};
+    const Flag f = flags[uint8_t(source)];
+    setSfr(f.address, uint8_t(sfr(f.address) | f.mask));
+}
+
+uint64_t Core::unknownSfrAccesses() const {
+    return s_->unknownAccesses;
+}
+uint8_t Core::lastUnknownSfr() const {
+    return s_->lastUnknown;
+}
+
+} // namespace mcs51
