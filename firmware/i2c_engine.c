@@ -24,13 +24,15 @@ static uint8_t receiving;  /* a read byte was started and not yet fetched */
 static uint8_t bus_taken;  /* a START went out and no STOP since */
 
 static HW_XDATA uint8_t *results;
-static uint16_t result_room;
-static uint16_t result_count;
+static HW_XDATA uint8_t *result_next;
+static HW_XDATA uint8_t *result_end;
+static uint16_t results_dropped;
 
 void i2c_begin_transaction(HW_XDATA uint8_t *dst, uint16_t room) {
     results = dst;
-    result_room = room;
-    result_count = 0;
+    result_next = dst;
+    result_end = dst + room;
+    results_dropped = 0;
     flag_timeout = 0;
     want_start = 0;
     want_stop = 0;
@@ -52,13 +54,14 @@ void i2c_clock(uint8_t fast) {
 void i2c_put_result(uint8_t b) {
     /* Beyond the room the bytes are counted but dropped: the memory behind
        the command buffer holds the interrupt table. */
-    if (result_count < result_room)
-        results[result_count] = b;
-    ++result_count;
+    if (result_next != result_end)
+        *result_next++ = b;
+    else
+        ++results_dropped;
 }
 
 uint16_t i2c_result_count(void) {
-    return result_count;
+    return (uint16_t)(result_next - results) + results_dropped;
 }
 
 uint8_t i2c_status(void) {
@@ -144,11 +147,18 @@ static void put_write(uint8_t b, uint8_t start) {
    one; `last` marks that next one as the read's last (not acknowledged).
    After a time-out reads yield 0xFF, what an idle bus would give. */
 static uint8_t take_read(uint8_t last) {
-    uint8_t was_write = busy_write;
+    uint8_t s;
     if (flag_timeout)
         return 0xFF;
     if (busy) {
-        finished(last ? hw_i2c_then_last_read() : hw_i2c_then_read(), was_write);
+        s = last ? hw_i2c_then_last_read() : hw_i2c_then_read();
+        if (busy_write) {
+            finished(s, 1); /* the address */
+        } else if (!s) {
+            gave_up();
+        } else if (s & ST_BERR) {
+            flag_error = 1;
+        }
         if (flag_timeout)
             return 0xFF;
     } else {

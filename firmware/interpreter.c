@@ -111,7 +111,11 @@ uint16_t interpret(HW_XDATA uint8_t *stream, uint16_t len, uint16_t room) {
     while (p != stream_end) {
         b = *p++;
         if (b != WireEscape) {
-            data_byte(b);
+            /* data_byte(b), written out: this is the path of every byte. */
+            if (pending_valid)
+                i2c_byte(pending, 1);
+            pending = b;
+            pending_valid = 1;
             continue;
         }
         if (p == stream_end)
