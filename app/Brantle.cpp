@@ -3,8 +3,11 @@
 #include "AdapterSession.h"
 #include "Brantle2.h"
 #include "BrantleVersion.h"
+#include "BusScanDialog.h"
 #include "CCyDriverDevice.h"
+#include "FileSaver.h"
 #include "FormProductInfo.h"
+#include "TransactionLogPane.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -14,7 +17,9 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLocale>
+#include <QMessageBox>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QStandardPaths>
@@ -22,6 +27,8 @@
 #include <QTime>
 #include <QTimerEvent>
 #include <QTranslator>
+
+#include <optional>
 
 const QColor Brantle::lightGreen(144, 238, 144, 255);
 
@@ -114,11 +121,26 @@ Brantle::Brantle(DriverPort &port, QWidget *parent, Qt::WindowFlags flags)
             &Brantle::comboBoxDevices_currentIndexChanged);
     ui.mainToolBar->addWidget(selector);
 
+    m_logPane = new TransactionLogPane(ui.actionSave_Log, this);
+    addDockWidget(Qt::BottomDockWidgetArea, m_logPane);
+    m_logPane->hide();
+    ui.menu_View->addAction(m_logPane->toggleViewAction());
+    ui.menu_View->addAction(ui.mainToolBar->toggleViewAction());
+    m_scanDialog =
+        new BusScanDialog([this](QByteArray &stream) { return transact(stream); },
+                          [this] {
+                              return BusScanDialog::Target{comboBoxDevices->currentText(),
+                                                           ui.comboBoxClock->currentText(),
+                                                           ui.comboBoxClock->currentIndex()};
+                          },
+                          this);
+
     refreshDeviceList();
 
     const QString folder = fileFolder(QCoreApplication::applicationDirPath());
     sendTextPath = folder + QStringLiteral("/Brantle_input.txt");
     resultTextPath = folder + QStringLiteral("/Brantle_result.txt");
+    logPath = QFileInfo(sendTextPath).absolutePath() + QStringLiteral("/Brantle_log.csv");
 
     connect(ui.actionOpen_Send_Text, &QAction::triggered, this,
             &Brantle::actionOpen_Send_Text_triggered);
@@ -135,6 +157,8 @@ Brantle::Brantle(DriverPort &port, QWidget *parent, Qt::WindowFlags flags)
     connect(ui.textEditResult, &MyQTextEdit::scrolled, this, &Brantle::textEditResult_scrolled);
     connect(ui.actionAbout_Qt, &QAction::triggered, qApp, &QApplication::aboutQt);
     connect(ui.action_Product_Info, &QAction::triggered, m_productInfo, &QWidget::show);
+    connect(ui.actionSave_Log, &QAction::triggered, this, &Brantle::actionSave_Log_triggered);
+    connect(ui.actionScan_Bus, &QAction::triggered, this, &Brantle::actionScan_Bus_triggered);
 
     autoTimerId = 0;
 }
@@ -153,10 +177,16 @@ Brantle::~Brantle() {
     }
 }
 
-void Brantle::installCatalogue(QTranslator &translator) {
-    (void)translator.load(QStringLiteral("brantle_") + QLocale::system().name(),
-                          QStringLiteral(":/Brantle"));
-    QApplication::installTranslator(&translator);
+void Brantle::installCatalogue(QTranslator &translator, const QLocale &locale) {
+    // The toolkit's own texts (standard buttons, file dialogs, the reasons a
+    // file could not be opened) come from its catalogue in the system's
+    // translations folder. It lives as long as the program's translator.
+    auto *toolkit = new QTranslator(&translator);
+    if (toolkit->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                      QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(toolkit);
+    (void)translator.load(QStringLiteral("brantle_") + locale.name(), QStringLiteral(":/Brantle"));
+    QCoreApplication::installTranslator(&translator);
 }
 
 QString Brantle::fileFolder(const QString &programFolder) {
@@ -189,7 +219,7 @@ void Brantle::setFirmwareImage(const QString &path) {
 }
 
 bool Brantle::transact(QByteArray &stream) {
-    return m_session->transact(stream);
+    return m_session->transact(stream, &m_lastReply);
 }
 
 int Brantle::ensureFirmware() {
@@ -197,22 +227,29 @@ int Brantle::ensureFirmware() {
 }
 
 void Brantle::pushButtonSend_clicked() {
+    TransactionRecord record;
+    record.time = QDateTime::currentDateTime();
+    record.adapter = comboBoxDevices->currentText();
+    record.clockKhz = ui.comboBoxClock->currentIndex() == 0 ? 100 : 400;
+    m_lastReply.clear();
+    std::optional<bool> acknowledged;
+
     showStatus(QStringLiteral("Processing..."), Qt::yellow, QString());
+    // The transaction blocks the GUI thread (a long wait, a time-out): paint
+    // the indicator now, or the previous outcome stays on screen meanwhile.
+    ui.labelInfo->repaint();
     try {
-        ui.textEditResult->setPlainText(QString());
+        setResultText(QString());
         QString text = ui.textEditInput->toPlainText();
         Brantle2 converter;
         converter.clock = ui.comboBoxClock->currentIndex();
         QByteArray stream;
         converter.convert(text, Brantle2::Compile, stream);
-        const bool acknowledged = transact(stream);
+        record.stream = stream;
+        acknowledged = transact(stream);
         converter.convert(text, Brantle2::Render, stream);
-        ui.textEditResult->setPlainText(text);
-        // The new result starts at the top left; bring it to where the
-        // script stands so that the panes line up again.
-        textEditInput_scrolled(ui.textEditInput->horizontalScrollBar()->value(),
-                               ui.textEditInput->verticalScrollBar()->value());
-        if (acknowledged)
+        setResultText(text);
+        if (*acknowledged)
             showStatus(QStringLiteral("OK."), lightGreen, QString());
         else
             showStatus(QStringLiteral("NoAck"), Qt::red, QString());
@@ -224,6 +261,33 @@ void Brantle::pushButtonSend_clicked() {
     } catch (...) {
         showStatus(QStringLiteral("Unexpected Error"), Qt::red, tr("Unexpected error occured."));
     }
+    // A failure was explained in the status bar; the log keeps the same text.
+    if (acknowledged && statusBar()->currentMessage().isEmpty())
+        record.outcome = *acknowledged ? TransactionRecord::ok() : TransactionRecord::noAck();
+    else
+        record.outcome = statusBar()->currentMessage();
+    record.reply = m_lastReply;
+    m_logPane->append(std::move(record));
+}
+
+void Brantle::setResultText(const QString &text) {
+    // Replacing the text scrolls the result to the top left. That scroll must
+    // not reach the script pane, which stays where the user left it; the
+    // result then follows the script so that the panes line up.
+    const bool wasBusy = scrollSyncBusy;
+    scrollSyncBusy = true;
+    ui.textEditResult->setPlainText(text);
+    scrollSyncBusy = wasBusy;
+    textEditInput_scrolled(ui.textEditInput->horizontalScrollBar()->value(),
+                           ui.textEditInput->verticalScrollBar()->value());
+}
+
+bool Brantle::event(QEvent *event) {
+    // The status bar explains the last outcome until the next send. Menu
+    // entries send (empty) status tips while hovered; they would wipe it.
+    if (event->type() == QEvent::StatusTip)
+        return true;
+    return QMainWindow::event(event);
 }
 
 void Brantle::reportFailure(const QString &error) {
@@ -326,6 +390,25 @@ void Brantle::actionSave_Result_Text_triggered() {
     fileCommand(FileAction::Save, resultTextPath, ui.textEditResult);
 }
 
+void Brantle::actionSave_Log_triggered() {
+    const QString chosen =
+        QFileDialog::getSaveFileName(this, QString(), logPath, tr("CSV files (*.csv)"));
+    if (chosen.isEmpty())
+        return;
+    logPath = chosen;
+    QString error;
+    if (!FileSaver::save(chosen, m_logPane->log().csv(), &error))
+        QMessageBox::critical(this, tr("Save Log"), tr("Cannot save the log: %1").arg(error),
+                              QMessageBox::Ok);
+}
+
+void Brantle::actionScan_Bus_triggered() {
+    m_scanDialog->show();
+    m_scanDialog->raise();
+    m_scanDialog->activateWindow();
+    m_scanDialog->rescan();
+}
+
 void Brantle::reopenDevice(int n) {
     // Closing can fail in the driver (it raises a plain text); the window
     // reports that and goes on rather than letting the text end the program.
@@ -342,8 +425,8 @@ void Brantle::refreshDeviceList() {
     comboBoxDevices->clear();
     for (int i = 0; i < device().deviceCount(); ++i) {
         reopenDevice(i);
-        comboBoxDevices->addItem(device().friendlyName() + QStringLiteral(" - [") +
-                                 QString::number(device().address()) + u']');
+        comboBoxDevices->addItem(
+            AdapterSession::listName(device().friendlyName(), device().address()));
     }
     QPalette palette = comboBoxDevices->palette();
     if (comboBoxDevices->count() == 0) {

@@ -5,13 +5,16 @@
 #include "ui_Brantle.h"
 
 #include <QColor>
+#include <QLocale>
 #include <QMainWindow>
 
 #include <memory>
 
 class AdapterSession;
+class BusScanDialog;
 class CCyDriverDevice;
 class FormProductInfo;
+class TransactionLogPane;
 class QComboBox;
 class QTranslator;
 
@@ -26,9 +29,12 @@ public:
 
     static const QColor lightGreen;
 
-    // Loads "brantle_" + the system locale's name from ":/Brantle" into
-    // `translator` and installs it; without a catalogue it translates nothing.
-    static void installCatalogue(QTranslator &translator);
+    // Loads "brantle_" + the locale's name from ":/Brantle" into
+    // `translator` and installs it, together with the toolkit's own catalogue
+    // for the locale (owned by `translator`); without a catalogue it
+    // translates nothing.
+    static void installCatalogue(QTranslator &translator,
+                                 const QLocale &locale = QLocale::system());
 
     // The folder the file commands first propose: the program's own folder,
     // unless the user may not write there (an installed program lives in
@@ -47,13 +53,17 @@ public:
     Ui::BrantleClass ui;
     QComboBox *comboBoxDevices = nullptr;
     FormProductInfo *productInfo() const { return m_productInfo; }
+    TransactionLogPane *logPane() const { return m_logPane; }
+    BusScanDialog *scanDialog() const { return m_scanDialog; }
     QString sendTextPath;
     QString resultTextPath;
+    QString logPath;
     bool sendBlinkState = false;
     bool scrollSyncBusy = false;
     int autoTimerId = 0;
 
 protected:
+    bool event(QEvent *event) override;
     void timerEvent(QTimerEvent *event) override;
     // One exchange with the adapter; virtual so that tests can make it fail
     // in every way the send cycle must report.
@@ -70,8 +80,11 @@ private slots:
     void textEditInput_scrolled(int x, int y);
     void textEditResult_scrolled(int x, int y);
     void comboBoxDevices_currentIndexChanged(int val);
+    void actionSave_Log_triggered();
+    void actionScan_Bus_triggered();
 
 private:
+    void setResultText(const QString &text);
     void reportFailure(const QString &error);
     void selectFaultySpan(int index, int length);
     void reopenDevice(int n);
@@ -81,6 +94,9 @@ private:
     DriverPort &m_port;
     std::unique_ptr<AdapterSession> m_session;
     FormProductInfo *m_productInfo = nullptr;
+    TransactionLogPane *m_logPane = nullptr;
+    BusScanDialog *m_scanDialog = nullptr;
+    QByteArray m_lastReply; // what the adapter answered to the last transaction
     DriverPort::Registration m_deviceNotification = 0;
 };
 

@@ -4,11 +4,14 @@
 #include "CCyDriverDevice.h"
 #include "GenericUsbDriver.h"
 #include "LibusbStack.h"
+#include "ScanCommand.h"
 #include "ScriptErrorReport.h"
 #include "SimUsbStack.h"
+#include "TransactionLogFile.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTextStream>
@@ -23,7 +26,8 @@ enum ExitStatus {
     ExitNoAck = 1,
     ExitParseError = 2,
     ExitDeviceError = 3,
-    ExitUsage = 64
+    ExitUsage = 64,
+    ExitLogWrite = 74
 };
 
 void printErr(const QString &text) {
@@ -89,17 +93,28 @@ struct Adapters {
     QString firmwareProblem;
 };
 
+// The adapter a send goes to, as --list names it; empty without one.
+QString adapterName(CCyDriverDevice &device) {
+    return device.hasHandle() ? AdapterSession::listName(device.friendlyName(), device.address())
+                              : QString();
+}
+
 // One send as the window makes it: compile, transact, render. Prints the
-// result text and the outcome.
+// result text and the outcome, and fills `record` for the log.
 int send(AdapterSession &session, const Adapters &adapters, const QString &fileName,
-         const QString &script, int clock) {
+         const QString &script, int clock, TransactionRecord &record) {
+    record.time = QDateTime::currentDateTime();
+    record.adapter = adapterName(session.device());
+    record.clockKhz = clock == 0 ? 100 : 400;
     QString text = script;
     Brantle2 converter;
     converter.clock = clock;
     QByteArray stream;
     try {
         converter.convert(text, Brantle2::Compile, stream);
-        const bool acknowledged = session.transact(stream);
+        record.stream = stream;
+        const bool acknowledged = session.transact(stream, &record.reply);
+        record.outcome = acknowledged ? TransactionRecord::ok() : TransactionRecord::noAck();
         converter.convert(text, Brantle2::Render, stream);
         QTextStream out(stdout);
         out << text;
@@ -109,9 +124,11 @@ int send(AdapterSession &session, const Adapters &adapters, const QString &fileN
         printErr(acknowledged ? QStringLiteral("OK.\n") : QStringLiteral("NoAck\n"));
         return acknowledged ? ExitOk : ExitNoAck;
     } catch (const ScriptParseError &e) {
+        record.outcome = Brantle2::messagePrefix() + e.message;
         printErr(scriptErrorReport(fileName, script, e.index, e.length, e.message));
         return ExitParseError;
     } catch (const QString &e) {
+        record.outcome = e;
         printErr(e + u'\n');
         if (e.startsWith(QLatin1String("Unexpected Error: ")))
             return ExitParseError;
@@ -120,9 +137,21 @@ int send(AdapterSession &session, const Adapters &adapters, const QString &fileN
             printErr(reason + u'\n');
         return ExitDeviceError;
     } catch (const char *e) {
-        printErr(QString::fromLatin1(e) + u'\n');
+        record.outcome = QString::fromLatin1(e);
+        printErr(record.outcome + u'\n');
         return ExitDeviceError;
     }
+}
+
+// Makes adapter `n` the session's one. False when there is no such adapter.
+bool selectAdapter(CCyDriverDevice &device, int n) {
+    if (n == 0)
+        return true;
+    if (n >= device.deviceCount())
+        return false;
+    device.close();
+    device.open(uint8_t(n));
+    return true;
 }
 
 } // namespace
@@ -135,7 +164,8 @@ int main(int argc, char *argv[]) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Compiles an I2C script and runs it on a bus adapter.\n"
-                       "Exit status: 0 OK, 1 NoAck, 2 script error, 3 device error."));
+                       "Exit status: 0 OK, 1 NoAck, 2 script error, 3 device error, 64 usage "
+                       "error, 74 the log could not be written."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption dryRun(QStringLiteral("dry-run"),
@@ -156,13 +186,25 @@ int main(int argc, char *argv[]) {
     const QCommandLineOption interval(QStringLiteral("interval"),
                                       QStringLiteral("Milliseconds between repeated sends (500)."),
                                       QStringLiteral("MS"), QStringLiteral("500"));
+    const QCommandLineOption scan(
+        QStringLiteral("scan"),
+        QStringLiteral("Probe the addresses 0x08 to 0x77 with a quick write (START, the "
+                       "address with the write bit, STOP) and print which answered."));
+    const QCommandLineOption scanRead(
+        QStringLiteral("scan-read"),
+        QStringLiteral("Scan, probing with a one-byte read instead of a quick write."));
+    const QCommandLineOption logOption(
+        QStringLiteral("log"),
+        QStringLiteral("Append one CSV line per send to FILE (a header first when it is new)."),
+        QStringLiteral("FILE"));
     const QCommandLineOption firmware(
         QStringLiteral("firmware"),
         QStringLiteral("Download the firmware image in FILE (16,384 bytes, as built in "
                        "firmware/) instead of the built-in one, at the first send whatever "
                        "the adapter runs."),
         QStringLiteral("FILE"));
-    parser.addOptions({dryRun, clock, sim, list, deviceOption, repeat, interval, firmware});
+    parser.addOptions({dryRun, clock, sim, list, deviceOption, repeat, interval, scan, scanRead,
+                       logOption, firmware});
     parser.addPositionalArgument(QStringLiteral("SCRIPT"),
                                  QStringLiteral("Script file; standard input when missing or -."),
                                  QStringLiteral("[SCRIPT]"));
@@ -198,6 +240,20 @@ int main(int argc, char *argv[]) {
         return ExitUsage;
     }
 
+    const bool scanning = parser.isSet(scan) || parser.isSet(scanRead);
+    if (int(scanning) + int(parser.isSet(list)) + int(parser.isSet(dryRun)) > 1) {
+        printErr(QStringLiteral("brantle-cli: --scan, --list and --dry-run exclude each other\n"));
+        return ExitUsage;
+    }
+    if (scanning && !positional.isEmpty()) {
+        printErr(QStringLiteral("brantle-cli: --scan takes no script\n"));
+        return ExitUsage;
+    }
+    if (parser.isSet(logOption) && (scanning || parser.isSet(list) || parser.isSet(dryRun))) {
+        printErr(QStringLiteral("brantle-cli: --log records sends; this run sends nothing\n"));
+        return ExitUsage;
+    }
+
     Adapters adapters(parser.isSet(sim));
     if (parser.isSet(list)) {
         AdapterSession session(*adapters.driver);
@@ -215,7 +271,7 @@ int main(int argc, char *argv[]) {
                 name = present[i].friendlyName;
                 address = present[i].address;
             }
-            out << name << " - [" << address << "]\n";
+            out << AdapterSession::listName(name, address) << '\n';
             out.flush();
             const QString reason = adapters.reason(device);
             if (!reason.isEmpty())
@@ -226,6 +282,30 @@ int main(int argc, char *argv[]) {
             return ExitDeviceError;
         }
         return ExitOk;
+    }
+
+    // --firmware: the sessions that talk to the bus download that image.
+    auto useFirmwareOption = [&](AdapterSession &session) {
+        if (!parser.isSet(firmware))
+            return;
+        const QString path = parser.value(firmware);
+        const QString problem = AdapterSession::firmwareImageProblem(path);
+        if (!problem.isEmpty())
+            adapters.firmwareProblem =
+                QStringLiteral("brantle-cli: firmware image %1: %2").arg(path, problem);
+        session.setFirmwareImage(path);
+    };
+
+    if (scanning) {
+        AdapterSession session(*adapters.driver);
+        useFirmwareOption(session);
+        if (!selectAdapter(session.device(), deviceNumber)) {
+            printErr(QCoreApplication::translate("Brantle", "Error: Device not found.") + u'\n');
+            return ExitDeviceError;
+        }
+        return scanCommand(session,
+                           parser.isSet(scanRead) ? BusScan::ReadByte : BusScan::QuickWrite,
+                           clockIndex, [&] { return adapters.reason(session.device()); });
     }
 
     const QString fileName = positional.isEmpty() ? QStringLiteral("-") : positional.first();
@@ -254,23 +334,18 @@ int main(int argc, char *argv[]) {
         return ExitOk;
     }
 
-    AdapterSession session(*adapters.driver);
-    if (parser.isSet(firmware)) {
-        const QString path = parser.value(firmware);
-        const QString problem = AdapterSession::firmwareImageProblem(path);
-        if (!problem.isEmpty())
-            adapters.firmwareProblem =
-                QStringLiteral("brantle-cli: firmware image %1: %2").arg(path, problem);
-        session.setFirmwareImage(path);
+    TransactionLogFile log;
+    if (parser.isSet(logOption) && !log.open(parser.value(logOption), &error)) {
+        printErr(QStringLiteral("brantle-cli: cannot write the log %1: %2\n")
+                     .arg(parser.value(logOption), error));
+        return ExitUsage;
     }
-    CCyDriverDevice &device = session.device();
-    if (deviceNumber != 0) {
-        if (deviceNumber >= device.deviceCount()) {
-            printErr(QCoreApplication::translate("Brantle", "Error: Device not found.") + u'\n');
-            return ExitDeviceError;
-        }
-        device.close();
-        device.open(uint8_t(deviceNumber));
+
+    AdapterSession session(*adapters.driver);
+    useFirmwareOption(session);
+    if (!selectAdapter(session.device(), deviceNumber)) {
+        printErr(QCoreApplication::translate("Brantle", "Error: Device not found.") + u'\n');
+        return ExitDeviceError;
     }
 
     int status = ExitOk;
@@ -283,7 +358,13 @@ int main(int argc, char *argv[]) {
             if (wait > 0)
                 QThread::msleep(quint64(wait));
         }
-        status = send(session, adapters, fileName, text, clockIndex);
+        TransactionRecord record;
+        status = send(session, adapters, fileName, text, clockIndex, record);
+        if (parser.isSet(logOption) && !log.append(record, &error)) {
+            printErr(QStringLiteral("brantle-cli: cannot write the log %1: %2\n")
+                         .arg(parser.value(logOption), error));
+            return ExitLogWrite;
+        }
     }
     return status;
 }

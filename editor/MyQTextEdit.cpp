@@ -1,17 +1,16 @@
 #include "MyQTextEdit.h"
 
+#include "FileSaver.h"
+
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
-#include <QFileInfo>
 #include <QFont>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QSaveFile>
 #include <QScrollBar>
+#include <QStringEncoder>
 #include <QTextStream>
-
-#include <memory>
 
 namespace {
 
@@ -56,39 +55,15 @@ void MyQTextEdit::loadFile(QString path) {
 }
 
 void MyQTextEdit::saveFile(QString path) {
-    // A regular file is replaced only once the whole text is on disk: a full
-    // disk or a failing write must leave the user's old file as it was.
-    // Anything else (a device, a pipe) cannot be replaced by renaming and is
-    // written in place.
-    const QFileInfo info(path);
-    std::unique_ptr<QFileDevice> file;
-    QSaveFile *saveFile = nullptr;
-    if (!info.exists() || info.isFile()) {
-        saveFile = new QSaveFile(path);
-        file.reset(saveFile);
-    } else {
-        file = std::make_unique<QFile>(path);
-    }
-    if (!file->open(QIODevice::WriteOnly | QIODevice::Text)) {
-        showFileError(tr("Cannot open file for writing: %1").arg(file->errorString()));
-        return;
-    }
-    QTextStream out(file.get());
-    out.setEncoding(QStringConverter::System);
-    out << toPlainText();
-    out.flush();
-    bool written = out.status() == QTextStream::Ok && file->error() == QFileDevice::NoError;
-    if (saveFile) {
-        if (written)
-            written = saveFile->commit();
-        else
-            saveFile->cancelWriting();
-    } else {
-        file->close();
-        written = written && file->error() == QFileDevice::NoError;
-    }
-    if (!written)
-        showFileError(tr("Cannot open file for writing: %1").arg(file->errorString()));
+    QString text = toPlainText();
+#ifdef Q_OS_WIN
+    text.replace(u'\n', QLatin1String("\r\n"));
+#endif
+    QStringEncoder encoder(QStringConverter::System);
+    const QByteArray bytes = encoder(text);
+    QString error;
+    if (!FileSaver::save(path, bytes, &error))
+        showFileError(tr("Cannot open file for writing: %1").arg(error));
 }
 
 void MyQTextEdit::dragEnterEvent(QDragEnterEvent *event) {

@@ -49,7 +49,13 @@ QString AdapterSession::firmwareImageProblem(const QString &path) {
     return QString();
 }
 
-bool AdapterSession::transact(QByteArray &stream) {
+QString AdapterSession::listName(const QString &friendlyName, int address) {
+    return friendlyName + QStringLiteral(" - [") + QString::number(address) + u']';
+}
+
+bool AdapterSession::transact(QByteArray &stream, QByteArray *reply) {
+    if (reply)
+        reply->clear();
     int readCount = 0;
     scanStream(stream, false, &readCount, nullptr);
 
@@ -84,19 +90,23 @@ bool AdapterSession::transact(QByteArray &stream) {
     if (!out->transfer(reinterpret_cast<unsigned char *>(stream.data()), length))
         throw tr("Error: Fail to send Brantle data to USB device. ");
 
-    std::vector<unsigned char> reply(size_t(expected), 0);
+    std::vector<unsigned char> received(size_t(expected), 0);
     length = expected;
-    if (!in->transfer(reply.data(), length))
+    const bool transferred = in->transfer(received.data(), length);
+    if (reply && length > 0)
+        *reply =
+            QByteArray(reinterpret_cast<const char *>(received.data()), qMin(length, expected));
+    if (!transferred)
         throw tr("Error: Fail to receive Brantle data from USB device.");
     if (length != expected)
         throw tr("Error: Fail to receive %1 byte data from USB device.(only %2 byte)")
             .arg(expected)
             .arg(length);
 
-    const unsigned char status = reply[size_t(readCount)];
+    const unsigned char status = received[size_t(readCount)];
     if (status & WIRE_STATUS_FIRMWARE_ERROR)
         throw tr("Error: Error has occured in firmware in USB device");
-    scanStream(stream, true, &readCount, reply.data());
+    scanStream(stream, true, &readCount, received.data());
     return !(status & WIRE_STATUS_NOACK);
 }
 

@@ -41,10 +41,14 @@ public:
     // Why the file at `path` cannot be downloaded as a firmware image (not
     // translated, for a command line); empty when it can.
     static QString firmwareImageProblem(const QString &path);
+    // How the adapter list names an adapter: "NAME - [ADDRESS]".
+    static QString listName(const QString &friendlyName, int address);
 
     // Runs the command stream on the adapter and merges the bytes read into
-    // it. True when every byte was acknowledged, false on NoAck.
-    bool transact(QByteArray &stream);
+    // it. True when every byte was acknowledged, false on NoAck. `reply`, when
+    // given, gets the bytes received (status byte included), also when the
+    // transaction then fails; it is empty when nothing came.
+    bool transact(QByteArray &stream, QByteArray *reply = nullptr);
     // Makes sure the adapter runs our firmware: 0 when it already did, 1
     // after a download.
     int ensureFirmware();

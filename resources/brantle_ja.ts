@@ -74,6 +74,18 @@
       <source>Text files (*.txt)</source>
       <translation>テキストファイル (*.txt)</translation>
     </message>
+    <message>
+      <source>CSV files (*.csv)</source>
+      <translation>CSVファイル (*.csv)</translation>
+    </message>
+    <message>
+      <source>Save Log</source>
+      <translation>ログの保存</translation>
+    </message>
+    <message>
+      <source>Cannot save the log: %1</source>
+      <translation>ログを保存できません: %1</translation>
+    </message>
   </context>
   <context>
     <name>Brantle2</name>
@@ -262,6 +274,77 @@ Ready</source>
       <source>About &amp;Qt</source>
       <translation>Qtについて(&amp;Q)</translation>
     </message>
+    <message>
+      <source>&amp;View</source>
+      <translation>表示(&amp;V)</translation>
+    </message>
+    <message>
+      <source>Device Toolbar</source>
+      <translation>デバイスツールバー</translation>
+    </message>
+    <message>
+      <source>Save Log...</source>
+      <translation>ログを保存...</translation>
+    </message>
+    <message>
+      <source>&amp;Tools</source>
+      <translation>ツール(&amp;T)</translation>
+    </message>
+    <message>
+      <source>&amp;Scan Bus...</source>
+      <translation>バスをスキャン(&amp;S)...</translation>
+    </message>
+  </context>
+  <context>
+    <name>BusScanDialog</name>
+    <message>
+      <source>Bus Scan</source>
+      <translation>バススキャン</translation>
+    </message>
+    <message>
+      <source>Quick write</source>
+      <translation>クイックライト</translation>
+    </message>
+    <message>
+      <source>Read one byte</source>
+      <translation>1バイト読み込み</translation>
+    </message>
+    <message>
+      <source>Adapter:</source>
+      <translation>アダプター:</translation>
+    </message>
+    <message>
+      <source>Clock:</source>
+      <translation>クロック:</translation>
+    </message>
+    <message>
+      <source>Probe:</source>
+      <translation>確認方法:</translation>
+    </message>
+    <message>
+      <source>Rescan</source>
+      <translation>再スキャン</translation>
+    </message>
+    <message>
+      <source>Close</source>
+      <translation>閉じる</translation>
+    </message>
+    <message>
+      <source>none</source>
+      <translation>なし</translation>
+    </message>
+    <message>
+      <source>Scanning...</source>
+      <translation>スキャン中...</translation>
+    </message>
+    <message>
+      <source>No address answered.</source>
+      <translation>応答したアドレスはありません。</translation>
+    </message>
+    <message>
+      <source>Answered: %1</source>
+      <translation>応答あり: %1</translation>
+    </message>
   </context>
   <context>
     <name>Dialog</name>
@@ -295,6 +378,45 @@ Ready</source>
     </message>
   </context>
   <context>
+    <name>FileSaver</name>
+    <message>
+      <source>The file was left as it was.</source>
+      <translation>ファイルは元のまま残されています。</translation>
+    </message>
+    <message>
+      <source>The old file was kept unchanged.</source>
+      <translation>元のファイルは変更されずに残されています。</translation>
+    </message>
+    <message>
+      <source>its folder does not take a new file</source>
+      <translation>フォルダーに新しいファイルを作成できない</translation>
+    </message>
+    <message>
+      <source>it has more than one link</source>
+      <translation>ファイルに複数のリンクがある</translation>
+    </message>
+    <message>
+      <source>a new file would have another owner or group</source>
+      <translation>新しいファイルでは所有者またはグループが変わってしまう</translation>
+    </message>
+    <message>
+      <source>Its old content was put back.</source>
+      <translation>元の内容に戻しました。</translation>
+    </message>
+    <message>
+      <source>Its old content could not be put back: the file is incomplete.</source>
+      <translation>元の内容に戻せませんでした。ファイルは不完全です。</translation>
+    </message>
+    <message>
+      <source>The file could not be replaced because %1, so it was written in place; its old content was put back.</source>
+      <translation>%1ため、ファイルを置き換えずにその場で書き込みました。元の内容に戻しました。</translation>
+    </message>
+    <message>
+      <source>The file could not be replaced because %1, so it was written in place; its old content could not be put back: the file is incomplete.</source>
+      <translation>%1ため、ファイルを置き換えずにその場で書き込みました。元の内容に戻せなかったため、ファイルは不完全です。</translation>
+    </message>
+  </context>
+  <context>
     <name>FormProductInfo</name>
     <message>
       <source>Product Information</source>
@@ -318,6 +440,42 @@ Ready</source>
     <message>
       <source>Cannot open file for writing: %1</source>
       <translation>書込み用にファイルを開くことができません: %1</translation>
+    </message>
+  </context>
+  <context>
+    <name>TransactionLog</name>
+    <message>
+      <source>Time</source>
+      <translation>時刻</translation>
+    </message>
+    <message>
+      <source>Outcome</source>
+      <translation>結果</translation>
+    </message>
+    <message>
+      <source>Bytes received</source>
+      <translation>受信バイト</translation>
+    </message>
+    <message>
+      <source>%1, %2 kHz
+Sent: %3</source>
+      <translation>%1、%2 kHz
+送信: %3</translation>
+    </message>
+    <message>
+      <source>no adapter</source>
+      <translation>アダプターなし</translation>
+    </message>
+  </context>
+  <context>
+    <name>TransactionLogPane</name>
+    <message>
+      <source>Transaction Log</source>
+      <translation>通信ログ</translation>
+    </message>
+    <message>
+      <source>Clear</source>
+      <translation>消去</translation>
     </message>
   </context>
 </TS>

@@ -1,7 +1,9 @@
 #include "AdapterSession.h"
 #include "Brantle.h"
 #include "BrantleVersion.h"
+#include "BusScanDialog.h"
 #include "CCyDriverDevice.h"
+#include "CsvReader.h"
 #include "Eeprom24.h"
 #include "FaultyPort.h"
 #include "FormProductInfo.h"
@@ -9,6 +11,8 @@
 #include "MessageBoxCatcher.h"
 #include "SimUsbStack.h"
 #include "TemperatureSensor.h"
+#include "TransactionCsv.h"
+#include "TransactionLogPane.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -18,6 +22,9 @@
 #include <QScopeGuard>
 #include <QScrollBar>
 #include <QStatusBar>
+#include <QTableView>
+#include <QTableWidget>
+#include <QToolButton>
 #include <QTemporaryDir>
 #include <QTranslator>
 #include <QtTest>
@@ -142,6 +149,9 @@ private slots:
     void autoSendKeepsGoingThroughErrors();
     void scrollingFollowsBothWays();
     void resultLinesUpAfterASend();
+    void hoveringAMenuKeepsTheOutcome();
+    void processingIsOnScreenDuringTheTransaction();
+    void everyToolbarToggleHasAName();
     void fileCommandsRememberTheirPaths();
     void fileCommandCancelChangesNothing();
     void fileFolderIsOneTheUserMayWrite_data();
@@ -153,7 +163,14 @@ private slots:
     void failingCloseIsReportedNotFatal();
     void adapterThatCannotBeOpenedSaysWhy();
     void productDialogIsOneInstance();
+    void logPaneListsEverySend();
+    void autoSendsAreLogged();
+    void saveLogWritesTheCsv();
+    void scanDialogShowsWhoAnswers_data();
+    void scanDialogShowsWhoAnswers();
+    void scanEndedByADeviceError();
     void japaneseCatalogue();
+    void toolkitTextsFollowTheCatalogue();
 
 private:
     QTemporaryDir m_dir;
@@ -530,7 +547,9 @@ void TestBrantle::scrollingFollowsBothWays() {
 }
 
 // The result arrives scrolled to the top left; it must stand where the
-// script stands, or the panes no longer line up.
+// script stands, or the panes no longer line up. Emptying a long result
+// scrolls it to the top too, and that must not drag the script along: with
+// Auto on, the lower part of a long script has to stay in view send after send.
 void TestBrantle::resultLinesUpAfterASend() {
     Bench bench;
     Brantle &w = *bench.window;
@@ -543,13 +562,113 @@ void TestBrantle::resultLinesUpAfterASend() {
                      .arg(i % 100, 2, 10, QLatin1Char('0'));
     w.ui.textEditResult->clear();
     w.ui.textEditInput->setPlainText(lines.join(u'\n'));
-    w.ui.textEditInput->verticalScrollBar()->setValue(40);
-    w.ui.textEditInput->horizontalScrollBar()->setValue(30);
+    QScrollBar *inV = w.ui.textEditInput->verticalScrollBar();
+    QScrollBar *inH = w.ui.textEditInput->horizontalScrollBar();
+    QScrollBar *outV = w.ui.textEditResult->verticalScrollBar();
+    QScrollBar *outH = w.ui.textEditResult->horizontalScrollBar();
+    const struct {
+        int y;
+        int x;
+    } places[] = {{40, 30}, {40, 30}, {40, 30}, {inV->maximum(), 0}, {3, 12}};
+    for (const auto &place : places) {
+        inV->setValue(place.y);
+        inH->setValue(place.x);
+        bench.send();
+        QCOMPARE(bench.indicatorMessage(), QStringLiteral("OK."));
+        QCOMPARE(inV->value(), place.y);
+        QCOMPARE(inH->value(), place.x);
+        QCOMPARE(outV->value(), place.y);
+        QCOMPARE(outH->value(), place.x);
+    }
+}
+
+// The status bar explains the last outcome until the next send; the
+// toolkit's empty status tips of menu entries must not wipe it.
+void TestBrantle::hoveringAMenuKeepsTheOutcome() {
+    Bench bench;
+    Brantle &w = *bench.window;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.ui.textEditInput->setPlainText(QStringLiteral("A2 0 ;"));
     bench.send();
-    QCOMPARE(bench.indicatorMessage(), QStringLiteral("OK."));
-    QCOMPARE(w.ui.textEditResult->verticalScrollBar()->value(), 40);
-    QCOMPARE(w.ui.textEditResult->horizontalScrollBar()->value(), 30);
-    QCOMPARE(w.ui.textEditInput->verticalScrollBar()->value(), 40);
+    const QString explanation = bench.statusText();
+    QVERIFY(explanation.startsWith(QLatin1String("Parse Error: ")));
+
+    QMenu *menu = w.ui.menu_File;
+    menu->popup(w.mapToGlobal(QPoint(10, 10)));
+    QVERIFY(QTest::qWaitForWindowExposed(menu));
+    const QList<QAction *> entries = menu->actions();
+    for (QAction *entry : entries) {
+        QTest::mouseMove(menu, menu->actionGeometry(entry).center());
+        entry->showStatusText(menu);
+        QCOMPARE(bench.statusText(), explanation);
+    }
+    menu->hide();
+    QCOMPARE(bench.statusText(), explanation);
+}
+
+namespace {
+
+// Records the message line the indicator showed at every paint.
+class IndicatorPaints : public QObject {
+public:
+    explicit IndicatorPaints(QLabel *label) : m_label(label) { label->installEventFilter(this); }
+    QStringList painted;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (watched == m_label && event->type() == QEvent::Paint)
+            painted << m_label->text().section(u'\n', 1);
+        return false;
+    }
+
+private:
+    QLabel *m_label;
+};
+
+} // namespace
+
+// A send runs on the GUI thread and a long wait blocks it: "Processing..."
+// must already be painted when the transaction starts, or the user keeps
+// looking at the previous outcome.
+void TestBrantle::processingIsOnScreenDuringTheTransaction() {
+    Bench bench;
+    TestWindow &w = *bench.window;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QCoreApplication::processEvents();
+    IndicatorPaints paints(w.ui.labelInfo);
+    QString onScreen;
+    w.thrower = [&] { onScreen = paints.painted.value(paints.painted.size() - 1); };
+    w.ui.textEditInput->setPlainText(QStringLiteral("91 FF ;"));
+    for (int i = 0; i < 2; ++i) {
+        onScreen.clear();
+        bench.send();
+        QCOMPARE(onScreen, QStringLiteral("Processing..."));
+        QCOMPARE(bench.indicatorMessage(), QStringLiteral("OK."));
+    }
+}
+
+// Right-clicking the toolbar or the menu bar offers a toggle per toolbar and
+// dock; each must say what it hides, and the View menu brings it back.
+void TestBrantle::everyToolbarToggleHasAName() {
+    Bench bench;
+    Brantle &w = *bench.window;
+    std::unique_ptr<QMenu> popup(w.createPopupMenu());
+    QVERIFY(popup);
+    QVERIFY(!popup->actions().isEmpty());
+    for (QAction *toggle : popup->actions())
+        QVERIFY2(toggle->isSeparator() || !toggle->text().isEmpty(), "an unlabelled toggle");
+    QAction *toolbarToggle = w.ui.mainToolBar->toggleViewAction();
+    QCOMPARE(toolbarToggle->text(), QStringLiteral("Device Toolbar"));
+    QVERIFY(popup->actions().contains(toolbarToggle));
+    QVERIFY(w.ui.menu_View->actions().contains(toolbarToggle));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    toolbarToggle->trigger();
+    QVERIFY(w.ui.mainToolBar->isHidden());
+    toolbarToggle->trigger();
+    QVERIFY(!w.ui.mainToolBar->isHidden());
 }
 
 void TestBrantle::fileCommandsRememberTheirPaths() {
@@ -801,6 +920,244 @@ void TestBrantle::productDialogIsOneInstance() {
              QStringLiteral("Version " BRANTLE_VERSION));
 }
 
+void TestBrantle::logPaneListsEverySend() {
+    Bench bench;
+    TestWindow &w = *bench.window;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    TransactionLogPane *pane = w.logPane();
+    QVERIFY(pane);
+    QCOMPARE(pane->objectName(), QStringLiteral("dockWidgetLog"));
+    QVERIFY(!pane->isVisible());
+    QAction *toggle = pane->toggleViewAction();
+    QCOMPARE(toggle->text(), QStringLiteral("Transaction Log"));
+    QVERIFY(w.ui.menu_View->actions().contains(toggle));
+    toggle->trigger();
+    QVERIFY(pane->isVisible());
+    QCOMPARE(w.dockWidgetArea(pane), Qt::BottomDockWidgetArea);
+
+    const QDateTime before = QDateTime::currentDateTime();
+    const struct {
+        QString script;
+        QString thrown;
+        QString outcome;
+        QString reply;
+    } sends[] = {
+        {"91 FF ;", "", "OK", "19 00"},
+        {"A0 00 , A1 FF ;", "", "NoAck", "FF 40"},
+        {"A2 0 ;", "", "Parse Error: Hex data must be specify by of two digits. ", ""},
+        {"A2 00 ;", "Error: Device not found.", "Error: Device not found.", ""},
+        {"A2 00 ;", "", "Error: Fail to receive 1 byte data from USB device.(only 0 byte)", ""},
+    };
+    for (const auto &send : sends) {
+        w.ui.textEditInput->setPlainText(send.script);
+        w.thrower = nullptr;
+        if (!send.thrown.isEmpty())
+            w.thrower = [text = send.thrown] { throw text; };
+        if (send.outcome.contains(QLatin1String("only 0 byte")))
+            bench.stack.injectFault(Kind::BulkIn, 1, Action::ShortReply, 0);
+        bench.send();
+    }
+    const TransactionLog &log = pane->log();
+    QCOMPARE(log.rowCount(), int(std::size(sends)));
+    QCOMPARE(pane->tableViewLog->model(), &log);
+    for (int i = 0; i < log.rowCount(); ++i) {
+        const TransactionRecord &record = log.record(i);
+        QCOMPARE(record.outcome, sends[i].outcome);
+        QCOMPARE(log.data(log.index(i, TransactionLog::OutcomeColumn)).toString(),
+                 sends[i].outcome);
+        QCOMPARE(log.data(log.index(i, TransactionLog::ReplyColumn)).toString(), sends[i].reply);
+        QCOMPARE(record.adapter, QStringLiteral("FX2 I2C Adapter (simulated) - [1]"));
+        QCOMPARE(record.clockKhz, 400);
+        QVERIFY(record.time >= before.addMSecs(-1) && record.time <= QDateTime::currentDateTime());
+        if (i > 0)
+            QVERIFY(record.time >= log.record(i - 1).time);
+    }
+    // What was sent is the compiled script; a script that did not compile
+    // sent nothing.
+    QCOMPARE(TransactionCsv::hex(log.record(0).stream),
+             QStringLiteral("00 01 00 12 00 13 91 FF 00 14"));
+    QVERIFY(log.record(2).stream.isEmpty());
+    // The newest row is in view.
+    const QModelIndex newest = log.index(log.rowCount() - 1, 0);
+    QVERIFY(
+        pane->tableViewLog->viewport()->rect().intersects(pane->tableViewLog->visualRect(newest)));
+    QCOMPARE(pane->log().capacity(), 10000);
+    pane->pushButtonClearLog->click();
+    QCOMPARE(log.rowCount(), 0);
+}
+
+// Auto send: a sensor read every 500 ms becomes a series in the log.
+void TestBrantle::autoSendsAreLogged() {
+    Bench bench;
+    TestWindow &w = *bench.window;
+    w.ui.textEditInput->setPlainText(QStringLiteral("90 00 , 91 FF FF ;"));
+    w.ui.pushButtonAutoSend->click();
+    for (int i = 0; i < 4; ++i) {
+        QTimerEvent tick(w.autoTimerId);
+        QCoreApplication::sendEvent(&w, &tick);
+    }
+    w.ui.pushButtonAutoSend->click();
+    const TransactionLog &log = w.logPane()->log();
+    QCOMPARE(log.rowCount(), 4);
+    for (int i = 0; i < 4; ++i) {
+        QCOMPARE(log.record(i).outcome, QStringLiteral("OK"));
+        QCOMPARE(TransactionCsv::hex(log.record(i).reply), QStringLiteral("19 00 00"));
+    }
+}
+
+void TestBrantle::saveLogWritesTheCsv() {
+    Bench bench;
+    TestWindow &w = *bench.window;
+    w.ui.textEditInput->setPlainText(QStringLiteral("91 FF ;"));
+    bench.send();
+    w.ui.comboBoxClock->setCurrentIndex(0);
+    w.thrower = [] {
+        throw QStringLiteral(
+            "Error: The data is too large for the USB device. (12000 byte, limit 11912 byte)");
+    };
+    bench.send();
+    w.thrower = [] { throw QStringLiteral("Unexpected \"quoted\",\ntwo lines"); };
+    bench.send();
+
+    QCOMPARE(QFileInfo(w.logPath).fileName(), QStringLiteral("Brantle_log.csv"));
+    const QString path = m_dir.filePath(QStringLiteral("window-log.csv"));
+    {
+        FileDialogAnswer answer(path);
+        w.logPane()->toolButtonSaveLog->click();
+        QCOMPARE(QFileInfo(answer.proposed).fileName(), QStringLiteral("Brantle_log.csv"));
+        QCOMPARE(answer.nameFilters, QStringList{"CSV files (*.csv)"});
+    }
+    QCOMPARE(w.logPath, path);
+    QString error;
+    const QList<QStringList> rows = readCsv(path, &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(rows.size(), 4);
+    QCOMPARE(rows[0], (QStringList{"time", "adapter", "clock_khz", "outcome", "stream", "reply"}));
+    const TransactionLog &log = w.logPane()->log();
+    for (int i = 0; i < 3; ++i) {
+        const TransactionRecord &r = log.record(i);
+        QCOMPARE(
+            rows[i + 1],
+            (QStringList{TransactionCsv::timestamp(r.time), r.adapter, QString::number(r.clockKhz),
+                         r.outcome, TransactionCsv::hex(r.stream), TransactionCsv::hex(r.reply)}));
+    }
+    QCOMPARE(rows[1][3], QStringLiteral("OK"));
+    QCOMPARE(rows[1][5], QStringLiteral("19 00"));
+    QCOMPARE(rows[2][2], QStringLiteral("100"));
+    QCOMPARE(rows[3][3], QStringLiteral("Unexpected \"quoted\",\ntwo lines"));
+    // The same command from the File menu, into a folder that is not there.
+    MessageBoxCatcher boxes;
+    {
+        FileDialogAnswer answer(m_dir.filePath(QStringLiteral("missing/log.csv")));
+        w.ui.actionSave_Log->trigger();
+    }
+    QCOMPARE(boxes.count, 1);
+    QCOMPARE(boxes.title, QStringLiteral("Save Log"));
+    QCOMPARE(boxes.text, QStringLiteral("Cannot save the log: No such file or directory"));
+}
+
+void TestBrantle::scanDialogShowsWhoAnswers_data() {
+    QTest::addColumn<int>("probe");
+    QTest::addColumn<int>("clock");
+    QTest::addColumn<QString>("addressByte"); // of the first probe
+    QTest::newRow("quick write at 400 kHz") << 0 << 1 << "10 00 14";
+    QTest::newRow("one-byte read at 100 kHz") << 1 << 0 << "11 FF 00 14";
+}
+
+// The scan goes through the window's adapter and clock and leaves the
+// window as it was: script, result, indicator, log.
+void TestBrantle::scanDialogShowsWhoAnswers() {
+    QFETCH(int, probe);
+    QFETCH(int, clock);
+    QFETCH(QString, addressByte);
+    Bench bench;
+    TestWindow &w = *bench.window;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.ui.comboBoxClock->setCurrentIndex(clock);
+    const QString script = w.ui.textEditInput->toPlainText();
+    const QString result = w.ui.textEditResult->toPlainText();
+    const QString indicator = w.ui.labelInfo->text();
+    BusScanDialog *dialog = w.scanDialog();
+    QVERIFY(dialog);
+    QVERIFY(!dialog->isVisible());
+    dialog->comboBoxProbe->setCurrentIndex(probe);
+    bench.stack.clearLog();
+
+    w.ui.actionScan_Bus->trigger();
+    QVERIFY(dialog->isVisible());
+    QCOMPARE(dialog->windowTitle(), QStringLiteral("Bus Scan"));
+    QCOMPARE(dialog->answered(), (QVector<int>{0x48, 0x51}));
+    QCOMPARE(dialog->labelAdapter->text(), QStringLiteral("FX2 I2C Adapter (simulated) - [1]"));
+    QCOMPARE(dialog->labelClock->text(), w.ui.comboBoxClock->currentText());
+    QCOMPARE(dialog->labelResult->text(), QStringLiteral("Answered: 0x48, 0x51"));
+    QTableWidget *grid = dialog->tableWidgetGrid;
+    QCOMPARE(grid->rowCount(), 8);
+    QCOMPARE(grid->columnCount(), 16);
+    QCOMPARE(grid->verticalHeaderItem(7)->text(), QStringLiteral("70:"));
+    QCOMPARE(grid->horizontalHeaderItem(10)->text(), QStringLiteral("a"));
+    const QColor highlight(144, 238, 144);
+    for (int address = 0; address < 0x80; ++address) {
+        QTableWidgetItem *cell = grid->item(address / 16, address % 16);
+        const bool answered = address == 0x48 || address == 0x51;
+        const QString text = address < 0x08 || address > 0x77
+                                 ? QString()
+                                 : (answered ? QString::number(address, 16) : QStringLiteral("--"));
+        QCOMPARE(cell->text(), text);
+        QCOMPARE(cell->background().color() == highlight, answered);
+    }
+    // One transaction per address, compiled with the window's clock.
+    QStringList streams;
+    for (const auto &e : bench.stack.log())
+        if (e.kind == Kind::BulkOut && e.data.size() > 4)
+            streams << TransactionCsv::hex(e.data);
+    QCOMPARE(streams.size(), 0x70);
+    QCOMPARE(streams.first(), QStringLiteral("00 01 00 1%1 00 13 ").arg(clock + 1) + addressByte);
+
+    QCOMPARE(w.ui.textEditInput->toPlainText(), script);
+    QCOMPARE(w.ui.textEditResult->toPlainText(), result);
+    QCOMPARE(w.ui.labelInfo->text(), indicator);
+    QCOMPARE(w.logPane()->log().rowCount(), 0);
+
+    // Rescan reads the window's clock afresh.
+    w.ui.comboBoxClock->setCurrentIndex(1 - clock);
+    w.sends = 0;
+    dialog->pushButtonRescan->click();
+    QCOMPARE(w.sends, 0x70);
+    QCOMPARE(dialog->labelClock->text(), w.ui.comboBoxClock->currentText());
+    QCOMPARE(dialog->answered(), (QVector<int>{0x48, 0x51}));
+    dialog->pushButtonClose->click();
+    QVERIFY(!dialog->isVisible());
+}
+
+void TestBrantle::scanEndedByADeviceError() {
+    Bench bench;
+    TestWindow &w = *bench.window;
+    BusScanDialog *dialog = w.scanDialog();
+    const QString error = QStringLiteral("Error: Fail to receive Brantle data from USB device.");
+    w.thrower = [&] {
+        if (w.sends == 0x52 - 0x08 + 1)
+            throw error;
+    };
+    w.ui.actionScan_Bus->trigger();
+    QCOMPARE(dialog->labelResult->text(), error);
+    QCOMPARE(dialog->answered(), (QVector<int>{0x48, 0x51}));
+    QCOMPARE(dialog->tableWidgetGrid->item(5, 1)->text(), QStringLiteral("51"));
+    QCOMPARE(dialog->tableWidgetGrid->item(5, 2)->text(), QString()); // never probed
+    QCOMPARE(dialog->tableWidgetGrid->item(5, 0)->text(), QStringLiteral("--"));
+
+    // Without an adapter the scan says so at once.
+    w.thrower = nullptr;
+    bench.stack.unplug(bench.paths[0]);
+    QTRY_COMPARE(bench.entries(), QStringList());
+    dialog->pushButtonRescan->click();
+    QCOMPARE(dialog->labelAdapter->text(), QStringLiteral("none"));
+    QCOMPARE(dialog->labelResult->text(), QStringLiteral("Error: Device not found."));
+    QVERIFY(dialog->answered().isEmpty());
+    QCOMPARE(dialog->tableWidgetGrid->item(0, 8)->text(), QString());
+}
+
 void TestBrantle::japaneseCatalogue() {
     QTranslator translator;
     QVERIFY(translator.load(QStringLiteral("brantle_ja_JP"), QStringLiteral(":/Brantle")));
@@ -814,6 +1171,17 @@ void TestBrantle::japaneseCatalogue() {
     QCOMPARE(w.ui.pushButtonAutoSend->text(), QStringLiteral("自動出力"));
     QCOMPARE(w.ui.menu_File->title(), QStringLiteral("ファイル(&F)"));
     QCOMPARE(w.ui.action_Product_Info->text(), QStringLiteral("製品情報(&P)"));
+    QCOMPARE(w.ui.menu_View->title(), QStringLiteral("表示(&V)"));
+    QCOMPARE(w.ui.menu_Tools->title(), QStringLiteral("ツール(&T)"));
+    QCOMPARE(w.ui.actionScan_Bus->text(), QStringLiteral("バスをスキャン(&S)..."));
+    QCOMPARE(w.ui.actionSave_Log->text(), QStringLiteral("ログを保存..."));
+    QCOMPARE(w.logPane()->windowTitle(), QStringLiteral("通信ログ"));
+    QCOMPARE(w.logPane()->log().headerData(TransactionLog::ReplyColumn, Qt::Horizontal),
+             QVariant(QStringLiteral("受信バイト")));
+    QCOMPARE(w.scanDialog()->windowTitle(), QStringLiteral("バススキャン"));
+    QCOMPARE(w.scanDialog()->pushButtonRescan->text(), QStringLiteral("再スキャン"));
+    QCOMPARE(w.scanDialog()->comboBoxProbe->itemText(0), QStringLiteral("クイックライト"));
+    QCOMPARE(w.ui.mainToolBar->toggleViewAction()->text(), QStringLiteral("デバイスツールバー"));
     QCOMPARE(w.ui.label_3->text(), QStringLiteral("[wait 0.02] //0.02msec"));
     QVERIFY(w.ui.textEditInput->toPlainText().startsWith(
         QStringLiteral("// ここに出力したいI2Cテキストを書きます。")));
@@ -858,6 +1226,31 @@ void TestBrantle::japaneseCatalogue() {
     bench.send();
     QCOMPARE(bench.indicatorMessage(), QStringLiteral("Error"));
     QCOMPARE(bench.statusText(), QStringLiteral("エラー：　デバイスが見つかりませんでした。"));
+}
+
+// Under Japanese the toolkit's own texts (dialog buttons, file dialogs, the
+// reasons a file could not be opened) come from the toolkit's catalogue,
+// loaded beside the program's.
+void TestBrantle::toolkitTextsFollowTheCatalogue() {
+    {
+        QTranslator translator;
+        Brantle::installCatalogue(translator, QLocale(QLocale::Japanese, QLocale::Japan));
+        QCOMPARE(QCoreApplication::translate("BrantleClass", "Send"), QStringLiteral("出力"));
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"),
+                 QStringLiteral("キャンセル"));
+        QFile missing(m_dir.filePath(QStringLiteral("none.txt")));
+        QVERIFY(!missing.open(QIODevice::ReadOnly));
+        QCOMPARE(missing.errorString(),
+                 QStringLiteral("そのようなファイルやディレクトリはありません"));
+    }
+    // Gone with the program's translator.
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
+    {
+        QTranslator translator;
+        Brantle::installCatalogue(translator, QLocale(QLocale::English, QLocale::UnitedStates));
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
+        QCOMPARE(QCoreApplication::translate("BrantleClass", "Send"), QStringLiteral("Send"));
+    }
 }
 
 QTEST_MAIN(TestBrantle)

@@ -1,5 +1,7 @@
+#include "FileSizeLimit.h"
 #include "MessageBoxCatcher.h"
 #include "MyQTextEdit.h"
+#include "WriteRight.h"
 
 #include <QFontMetricsF>
 #include <QMimeData>
@@ -7,9 +9,6 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
-
-#include <csignal>
-#include <sys/resource.h>
 
 namespace {
 
@@ -36,26 +35,6 @@ bool drop(MyQTextEdit &editor, QMimeData *mime) {
     return true;
 }
 
-// Keeps file writes of this process below `bytes` while it lives.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &m_old);
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = m_old;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-
-private:
-    rlimit m_old{};
-    void (*m_oldHandler)(int) = nullptr;
-};
-
 } // namespace
 
 class TestMyQTextEdit : public QObject {
@@ -71,6 +50,8 @@ private slots:
     void saveReportsUnwritablePlaces_data();
     void saveReportsUnwritablePlaces();
     void failingWriteKeepsTheOldFile();
+    void savingKeepsWhatTheFileIs_data();
+    void savingKeepsWhatTheFileIs();
     void drops_data();
     void drops();
     void scrollingReportsAbsolutePositions();
@@ -197,6 +178,54 @@ void TestMyQTextEdit::failingWriteKeepsTheOldFile() {
     QCOMPARE(
         QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral("precious")),
         QStringList{QStringLiteral("precious.txt")});
+}
+
+// Saving must not turn the user's file into another one: a second hard link
+// keeps seeing the text, a file in a folder that takes no new file can still
+// be saved, and a file of another owner keeps its owner.
+void TestMyQTextEdit::savingKeepsWhatTheFileIs_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("tooBig");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("second hard link") << "hard link" << false << "";
+    QTest::newRow("folder takes no new file") << "folder" << false << "";
+    QTest::newRow("another owner") << "other owner" << false << "";
+    QTest::newRow("folder takes no new file, write fails")
+        << "folder" << true
+        << "Cannot open file for writing: File too large\nThe file could not be replaced because "
+           "its folder does not take a new file, so it was written in place; its old content was "
+           "put back.";
+}
+
+void TestMyQTextEdit::savingKeepsWhatTheFileIs() {
+    QFETCH(QString, kind);
+    QFETCH(bool, tooBig);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("script.txt"));
+    const QString twin = dir.filePath(QStringLiteral("twin.txt"));
+    const QByteArray old("A2 00 00 , A3 FF ;\n");
+    writeFile(path, old);
+    FileTrait trait(kind, path, twin);
+    if (trait.skip)
+        QSKIP(trait.skip);
+    QVERIFY2(trait.failure.isEmpty(), qPrintable(trait.failure));
+
+    MyQTextEdit editor;
+    const QString text = tooBig ? QString(64 * 1024, u'F') : QStringLiteral("91 FF ;");
+    editor.setPlainText(text);
+    MessageBoxCatcher boxes;
+    {
+        FileSizeLimit limit(tooBig ? 4096 : RLIM_INFINITY);
+        editor.saveFile(path);
+    }
+    QCOMPARE(boxes.text, message);
+    QCOMPARE(readFile(path), tooBig ? old : text.toUtf8());
+    if (kind == QLatin1String("hard link"))
+        QCOMPARE(readFile(twin), text.toUtf8());
+    if (kind == QLatin1String("other owner"))
+        QCOMPARE(QFileInfo(path).ownerId(), 65534u);
 }
 
 void TestMyQTextEdit::drops_data() {

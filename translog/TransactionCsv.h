@@ -1,0 +1,26 @@
+#ifndef BRANTLE_TRANSACTIONCSV_H
+#define BRANTLE_TRANSACTIONCSV_H
+
+#include "TransactionRecord.h"
+
+#include <QByteArray>
+#include <QString>
+
+// The log as CSV (RFC 4180): UTF-8, records ended by CR LF, a field quoted
+// when it holds a comma, a quote or a line break, quotes inside doubled.
+// Columns: time, adapter, clock_khz, outcome, stream, reply.
+namespace TransactionCsv {
+
+QByteArray header();
+QByteArray row(const TransactionRecord &record);
+
+// ISO 8601 local time with milliseconds and the offset from UTC,
+// e.g. 2024-05-01T14:03:07.125+09:00.
+QString timestamp(const QDateTime &time);
+// Bytes as two upper-case hex digits each, separated by blanks.
+QString hex(const QByteArray &bytes);
+QString field(const QString &text);
+
+} // namespace TransactionCsv
+
+#endif
