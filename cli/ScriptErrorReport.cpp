@@ -3,7 +3,9 @@
 QString scriptErrorReport(const QString &fileName, const QString &text, int index, int length,
                           const QString &message) {
     index = qBound(0, index, int(text.size()));
-    const int lineStart = int(text.lastIndexOf(u'\n', index - 1)) + 1;
+    // lastIndexOf takes a negative start as counting from the end: at index 0
+    // there is nothing before to search.
+    const int lineStart = index > 0 ? int(text.lastIndexOf(u'\n', index - 1)) + 1 : 0;
     int lineEnd = int(text.indexOf(u'\n', index));
     if (lineEnd < 0)
         lineEnd = int(text.size());
@@ -19,9 +21,7 @@ QString scriptErrorReport(const QString &fileName, const QString &text, int inde
     const int spanEnd = qMin(index + qMax(length, 1), lineEnd);
     marker += QString(qMax(spanEnd - index, 1), u'^');
 
+    // One pass over the pattern: a file name or message holding "%1" stays as it is.
     return QStringLiteral("%1:%2:%3: %4\n%5\n%6\n")
-        .arg(fileName)
-        .arg(lineNumber)
-        .arg(column)
-        .arg(message, line, marker);
+        .arg(fileName, QString::number(lineNumber), QString::number(column), message, line, marker);
 }

@@ -2,53 +2,36 @@
 #include "Brantle2.h"
 #include "BrantleVersion.h"
 #include "CCyDriverDevice.h"
+#include "ExitStatus.h"
 #include "GenericUsbDriver.h"
 #include "LibusbStack.h"
 #include "ScanCommand.h"
 #include "ScriptErrorReport.h"
+#include "ScriptInput.h"
+#include "ScriptSender.h"
 #include "SimUsbStack.h"
 #include "TransactionLogFile.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDateTime>
-#include <QElapsedTimer>
-#include <QFile>
 #include <QTextStream>
-#include <QThread>
 
+#include <exception>
 #include <memory>
 
 namespace {
-
-enum ExitStatus {
-    ExitOk = 0,
-    ExitNoAck = 1,
-    ExitParseError = 2,
-    ExitDeviceError = 3,
-    ExitUsage = 64,
-    ExitLogWrite = 74
-};
 
 void printErr(const QString &text) {
     QTextStream(stderr) << text;
 }
 
-bool readScript(const QString &name, QString *text, QString *error) {
-    QFile file;
-    bool opened;
-    if (name == QLatin1String("-")) {
-        opened = file.open(stdin, QIODevice::ReadOnly);
-    } else {
-        file.setFileName(name);
-        opened = file.open(QIODevice::ReadOnly);
-    }
-    if (!opened) {
-        *error = file.errorString();
-        return false;
-    }
-    *text = QString::fromLocal8Bit(file.readAll());
-    return true;
+// A usage error: what was wrong, then where to look.
+int usageError(const QString &text) {
+    printErr(QStringLiteral("brantle-cli: %1\n"
+                            "Usage: brantle-cli [options] [SCRIPT]\n"
+                            "Try 'brantle-cli --help' for more information.\n")
+                 .arg(text));
+    return ExitUsage;
 }
 
 QString hexLine(const QByteArray &bytes) {
@@ -93,56 +76,6 @@ struct Adapters {
     QString firmwareProblem;
 };
 
-// The adapter a send goes to, as --list names it; empty without one.
-QString adapterName(CCyDriverDevice &device) {
-    return device.hasHandle() ? AdapterSession::listName(device.friendlyName(), device.address())
-                              : QString();
-}
-
-// One send as the window makes it: compile, transact, render. Prints the
-// result text and the outcome, and fills `record` for the log.
-int send(AdapterSession &session, const Adapters &adapters, const QString &fileName,
-         const QString &script, int clock, TransactionRecord &record) {
-    record.time = QDateTime::currentDateTime();
-    record.adapter = adapterName(session.device());
-    record.clockKhz = clock == 0 ? 100 : 400;
-    QString text = script;
-    Brantle2 converter;
-    converter.clock = clock;
-    QByteArray stream;
-    try {
-        converter.convert(text, Brantle2::Compile, stream);
-        record.stream = stream;
-        const bool acknowledged = session.transact(stream, &record.reply);
-        record.outcome = acknowledged ? TransactionRecord::ok() : TransactionRecord::noAck();
-        converter.convert(text, Brantle2::Render, stream);
-        QTextStream out(stdout);
-        out << text;
-        if (!text.endsWith(u'\n'))
-            out << '\n';
-        out.flush();
-        printErr(acknowledged ? QStringLiteral("OK.\n") : QStringLiteral("NoAck\n"));
-        return acknowledged ? ExitOk : ExitNoAck;
-    } catch (const ScriptParseError &e) {
-        record.outcome = Brantle2::messagePrefix() + e.message;
-        printErr(scriptErrorReport(fileName, script, e.index, e.length, e.message));
-        return ExitParseError;
-    } catch (const QString &e) {
-        record.outcome = e;
-        printErr(e + u'\n');
-        if (e.startsWith(QLatin1String("Unexpected Error: ")))
-            return ExitParseError;
-        const QString reason = adapters.reason(session.device());
-        if (!reason.isEmpty())
-            printErr(reason + u'\n');
-        return ExitDeviceError;
-    } catch (const char *e) {
-        record.outcome = QString::fromLatin1(e);
-        printErr(record.outcome + u'\n');
-        return ExitDeviceError;
-    }
-}
-
 // Makes adapter `n` the session's one. False when there is no such adapter.
 bool selectAdapter(CCyDriverDevice &device, int n) {
     if (n == 0)
@@ -156,18 +89,19 @@ bool selectAdapter(CCyDriverDevice &device, int n) {
 
 } // namespace
 
-int main(int argc, char *argv[]) {
-    QCoreApplication app(argc, argv);
+static int run(QCoreApplication &app) {
     QCoreApplication::setApplicationName(QStringLiteral("brantle-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(BRANTLE_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Compiles an I2C script and runs it on a bus adapter.\n"
-                       "Exit status: 0 OK, 1 NoAck, 2 script error, 3 device error, 64 usage "
-                       "error, 74 the log could not be written."));
-    parser.addHelpOption();
-    parser.addVersionOption();
+                       "Exit status: 0 OK, 1 NoAck, 2 script error (or a script larger than "
+                       "64 MiB), 3 device error, 64 usage error, 74 the log could not be written. "
+                       "With --repeat, the worst status of all sends (3, then 2, then 1), and a "
+                       "summary line on standard error."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption dryRun(QStringLiteral("dry-run"),
                                     QStringLiteral("Only compile, and print the command stream."));
     const QCommandLineOption clock(QStringLiteral("clock"),
@@ -208,17 +142,22 @@ int main(int argc, char *argv[]) {
     parser.addPositionalArgument(QStringLiteral("SCRIPT"),
                                  QStringLiteral("Script file; standard input when missing or -."),
                                  QStringLiteral("[SCRIPT]"));
-    parser.process(app);
+    // Not process(): it exits with 1, NoAck's status, on a bad option.
+    if (!parser.parse(app.arguments()))
+        return usageError(parser.errorText());
+    if (parser.isSet(help))
+        parser.showHelp(ExitOk);
+    if (parser.isSet(version))
+        parser.showVersion();
 
     auto number = [&](const QCommandLineOption &option, int minimum, int *value) {
         bool ok = false;
         *value = parser.value(option).toInt(&ok);
         if (ok && *value >= minimum)
             return true;
-        printErr(QStringLiteral("brantle-cli: --%1 needs a number of at least %2, not %3\n")
-                     .arg(option.names().first())
-                     .arg(minimum)
-                     .arg(parser.value(option)));
+        usageError(
+            QStringLiteral("--%1 needs a number of at least %2, not %3")
+                .arg(option.names().first(), QString::number(minimum), parser.value(option)));
         return false;
     };
     int deviceNumber = 0;
@@ -229,30 +168,20 @@ int main(int argc, char *argv[]) {
         return ExitUsage;
     const QString clockValue = parser.value(clock);
     if (clockValue != QLatin1String("100") && clockValue != QLatin1String("400")) {
-        printErr(
-            QStringLiteral("brantle-cli: --clock must be 100 or 400, not %1\n").arg(clockValue));
-        return ExitUsage;
+        return usageError(QStringLiteral("--clock must be 100 or 400, not %1").arg(clockValue));
     }
     const int clockIndex = clockValue == QLatin1String("100") ? 0 : 1;
     const QStringList positional = parser.positionalArguments();
     if (positional.size() > 1) {
-        printErr(QStringLiteral("brantle-cli: one script at a time\n"));
-        return ExitUsage;
+        return usageError(QStringLiteral("one script at a time"));
     }
-
     const bool scanning = parser.isSet(scan) || parser.isSet(scanRead);
-    if (int(scanning) + int(parser.isSet(list)) + int(parser.isSet(dryRun)) > 1) {
-        printErr(QStringLiteral("brantle-cli: --scan, --list and --dry-run exclude each other\n"));
-        return ExitUsage;
-    }
-    if (scanning && !positional.isEmpty()) {
-        printErr(QStringLiteral("brantle-cli: --scan takes no script\n"));
-        return ExitUsage;
-    }
-    if (parser.isSet(logOption) && (scanning || parser.isSet(list) || parser.isSet(dryRun))) {
-        printErr(QStringLiteral("brantle-cli: --log records sends; this run sends nothing\n"));
-        return ExitUsage;
-    }
+    if (int(scanning) + int(parser.isSet(list)) + int(parser.isSet(dryRun)) > 1)
+        return usageError(QStringLiteral("--scan, --list and --dry-run exclude each other"));
+    if (scanning && !positional.isEmpty())
+        return usageError(QStringLiteral("--scan takes no script"));
+    if (parser.isSet(logOption) && (scanning || parser.isSet(list) || parser.isSet(dryRun)))
+        return usageError(QStringLiteral("--log records sends; this run sends nothing"));
 
     Adapters adapters(parser.isSet(sim));
     if (parser.isSet(list)) {
@@ -311,9 +240,15 @@ int main(int argc, char *argv[]) {
     const QString fileName = positional.isEmpty() ? QStringLiteral("-") : positional.first();
     QString text;
     QString error;
-    if (!readScript(fileName, &text, &error)) {
+    switch (ScriptInput::read(fileName, &text, &error)) {
+    case ScriptInput::Read:
+        break;
+    case ScriptInput::CannotOpen:
         printErr(QStringLiteral("brantle-cli: cannot read %1: %2\n").arg(fileName, error));
         return ExitUsage;
+    case ScriptInput::TooLarge:
+        printErr(QStringLiteral("brantle-cli: %1: %2\n").arg(fileName, error));
+        return ExitScriptError;
     }
 
     if (parser.isSet(dryRun)) {
@@ -325,19 +260,19 @@ int main(int argc, char *argv[]) {
             converter.convert(copy, Brantle2::Compile, stream);
         } catch (const ScriptParseError &e) {
             printErr(scriptErrorReport(fileName, text, e.index, e.length, e.message));
-            return ExitParseError;
+            return ExitScriptError;
         } catch (const QString &e) {
             printErr(e + u'\n');
-            return ExitParseError;
+            return ExitScriptError;
         }
         QTextStream(stdout) << hexLine(stream) << '\n';
         return ExitOk;
     }
 
     TransactionLogFile log;
-    if (parser.isSet(logOption) && !log.open(parser.value(logOption), &error)) {
-        printErr(QStringLiteral("brantle-cli: cannot write the log %1: %2\n")
-                     .arg(parser.value(logOption), error));
+    const QString logName = parser.value(logOption);
+    if (parser.isSet(logOption) && !log.open(logName, &error)) {
+        printErr(QStringLiteral("brantle-cli: cannot write the log %1: %2\n").arg(logName, error));
         return ExitUsage;
     }
 
@@ -348,23 +283,39 @@ int main(int argc, char *argv[]) {
         return ExitDeviceError;
     }
 
-    int status = ExitOk;
-    QElapsedTimer clockSinceStart;
-    clockSinceStart.start();
-    for (int i = 0; i < repeatCount; ++i) {
-        if (i > 0) {
-            const qint64 due = qint64(i) * intervalMs;
-            const qint64 wait = due - clockSinceStart.elapsed();
-            if (wait > 0)
-                QThread::msleep(quint64(wait));
-        }
-        TransactionRecord record;
-        status = send(session, adapters, fileName, text, clockIndex, record);
-        if (parser.isSet(logOption) && !log.append(record, &error)) {
-            printErr(QStringLiteral("brantle-cli: cannot write the log %1: %2\n")
-                         .arg(parser.value(logOption), error));
-            return ExitLogWrite;
-        }
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    ScriptSender sender(
+        session, *adapters.driver, out, err, [&] { return adapters.reason(session.device()); },
+        deviceNumber);
+    ScriptSender::SendObserver logSend;
+    if (parser.isSet(logOption)) {
+        logSend = [&](const TransactionRecord &record) {
+            if (log.append(record, &error))
+                return true;
+            printErr(
+                QStringLiteral("brantle-cli: cannot write the log %1: %2\n").arg(logName, error));
+            return false;
+        };
     }
-    return status;
+    return sender.repeat(fileName, text, clockIndex, repeatCount, intervalMs, logSend);
+}
+
+int main(int argc, char *argv[]) {
+    QCoreApplication app(argc, argv);
+    // Whatever goes wrong ends in a message and a status, never in abort().
+    try {
+        return run(app);
+    } catch (const std::bad_alloc &) {
+        printErr(QStringLiteral("brantle-cli: out of memory\n"));
+    } catch (const std::exception &e) {
+        printErr(QStringLiteral("brantle-cli: %1\n").arg(QString::fromLocal8Bit(e.what())));
+    } catch (const QString &e) {
+        printErr(QStringLiteral("brantle-cli: %1\n").arg(e));
+    } catch (const char *e) {
+        printErr(QStringLiteral("brantle-cli: %1\n").arg(QString::fromLatin1(e)));
+    } catch (...) {
+        printErr(QStringLiteral("brantle-cli: unexpected error\n"));
+    }
+    return ExitDeviceError;
 }

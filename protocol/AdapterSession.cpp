@@ -83,6 +83,7 @@ bool AdapterSession::transact(QByteArray &stream, QByteArray *reply) {
                                               static_cast<unsigned char>(expected & 0xFF),
                                               static_cast<unsigned char>((expected >> 8) & 0xFF)};
     int length = WIRE_HEADER_SIZE;
+    m_outOfStep = true;
     if (!out->transfer(header, length))
         throw tr("Error: Fain to send 4byte data of in-out number of byte to USB device.");
 
@@ -102,6 +103,7 @@ bool AdapterSession::transact(QByteArray &stream, QByteArray *reply) {
         throw tr("Error: Fail to receive %1 byte data from USB device.(only %2 byte)")
             .arg(expected)
             .arg(length);
+    m_outOfStep = false;
 
     const unsigned char status = received[size_t(readCount)];
     if (status & WIRE_STATUS_FIRMWARE_ERROR)
@@ -132,7 +134,7 @@ int AdapterSession::ensureFirmware() {
     // switched to 1. Anything else is asked. An image given on the command
     // line goes down once in any case: the adapter may still run another
     // build of our firmware, which would answer the inquiry just the same.
-    if (!m_downloadDue && m_device->altSetting() != 0) {
+    if (!m_downloadDue && !m_outOfStep && m_device->altSetting() != 0) {
         unsigned char answer = 0;
         int length = 1;
         if (!controlTransfer(In, WIRE_REQUEST_INQUIRY, 0, &answer, length))
@@ -170,6 +172,8 @@ int AdapterSession::ensureFirmware() {
     length = 1;
     if (!controlTransfer(Out, WIRE_REQUEST_FIRMWARE_LOAD, WIRE_CPUCS_ADDRESS, &cpucs, length))
         throw tr("Error: Fail to CPUCS=0.");
+
+    m_outOfStep = false;
 
     if (!m_device->SetAltIntfc(WIRE_TRANSFER_ALT_SETTING))
         throw tr("Error: Fail to SetAltIntfc().");

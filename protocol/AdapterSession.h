@@ -50,7 +50,8 @@ public:
     // transaction then fails; it is empty when nothing came.
     bool transact(QByteArray &stream, QByteArray *reply = nullptr);
     // Makes sure the adapter runs our firmware: 0 when it already did, 1
-    // after a download.
+    // after a download. After an exchange that broke off, the firmware is
+    // downloaded again without asking: see m_outOfStep.
     int ensureFirmware();
 
 private:
@@ -60,6 +61,12 @@ private:
     QString m_firmwarePath;
     bool m_imageFromFile = false;
     bool m_downloadDue = false;
+    // An exchange broke off between the header and the whole reply. The
+    // framing has no sequence numbers: the firmware may still wait for the
+    // rest of that stream, or hold reply packets the host never took, and
+    // would hand them to the next exchange as its answer. Restarting it (a
+    // download) puts both sides back in step.
+    bool m_outOfStep = false;
 };
 
 #endif

@@ -103,6 +103,8 @@ void Brantle2::convert(QString &text, int runMode, QByteArray &stream) {
     state = WaitingStart;
     try {
         mode = runMode != Compile;
+        if (text.size() > qMin(lengthLimit, MaxScriptLength))
+            throw ScriptFailure{tr("Parse Error: The script is too long. ")};
         run(text, stream);
     } catch (const ScriptFailure &failure) {
         const QString prefix = messagePrefix();

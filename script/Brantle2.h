@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <climits>
+
 // A script error as `convert` throws it: the translated
 // "Parse Error: Index=%1, Length=%2, %3" text, which callers that only know
 // QString catch as such, plus the faulty span and the bare message, which
@@ -40,6 +42,11 @@ public:
     };
     enum Event { EventStart = 0, EventStop = 1, EventData = 2 };
 
+    // The longest script convert() takes, in UTF-16 units. Positions in the
+    // text are ints, and a stream can take two bytes per character of its
+    // script ("00;" compiles to six), so both stay well below INT_MAX.
+    static constexpr qsizetype MaxScriptLength = (INT_MAX - 16) / 2;
+
     Brantle2();
 
     // Throws ScriptParseError for a script error, a QString for anything else.
@@ -52,6 +59,9 @@ public:
     int clock = 1;     // 0 selects 100 kHz, anything else 400 kHz
     bool mode = false; // true while rendering
     int state = WaitingStart;
+    // A longer script is refused as a parse error at index 0; never above
+    // MaxScriptLength.
+    qsizetype lengthLimit = MaxScriptLength;
 
     void openStream(QByteArray &stream);
     void clockCode(QByteArray &stream);

@@ -1,10 +1,18 @@
 #include "BrantleVersion.h"
 #include "CsvReader.h"
+#include "AdapterSession.h"
+#include "Brantle2.h"
+#include "ExitStatus.h"
+#include "GenericUsbDriver.h"
 #include "ScriptErrorReport.h"
+#include "ScriptInput.h"
+#include "ScriptSender.h"
+#include "SimUsbStack.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -55,12 +63,18 @@ class TestCli : public QObject {
 private slots:
     void errorReport_data();
     void errorReport();
+    void errorLandsWhereItWasPut();
     void runs_data();
     void runs();
     void firmwareImage_data();
     void firmwareImage();
     void logRecordsEverySend();
     void logThatStopsGrowingEndsTheRun();
+    void inputLimit_data();
+    void inputLimit();
+    void runningOutOfMemoryEndsInAMessage();
+    void repeatExitsWithTheWorstStatus_data();
+    void repeatExitsWithTheWorstStatus();
 };
 
 QString TestCli::write(const QString &name, const QByteArray &bytes) {
@@ -72,29 +86,99 @@ QString TestCli::write(const QString &name, const QByteArray &bytes) {
 }
 
 void TestCli::errorReport_data() {
+    QTest::addColumn<QString>("file");
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("index");
     QTest::addColumn<int>("length");
+    QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("report");
 
-    QTest::newRow("first line") << "A2 0 ;" << 3 << 1 << "f:1:4: m\nA2 0 ;\n   ^\n";
-    QTest::newRow("later line, wider span") << "// x\nA2 A2A3 ;\n"
-                                            << 8 << 4 << "f:2:4: m\nA2 A2A3 ;\n   ^^^^\n";
-    QTest::newRow("tabs stay tabs") << "\tA2\t0" << 4 << 1 << "f:1:5: m\n\tA2\t0\n\t  \t^\n";
-    QTest::newRow("span running on past the line")
-        << "A2 [x\n] 00" << 3 << 4 << "f:1:4: m\nA2 [x\n   ^^\n";
-    QTest::newRow("empty span still marked") << "A2 ," << 3 << 0 << "f:1:4: m\nA2 ,\n   ^\n";
-    QTest::newRow("at a line end") << "A2\r\n;" << 2 << 1 << "f:1:3: m\nA2\r\n  ^\n";
-    QTest::newRow("index past the end") << "A2" << 9 << 1 << "f:1:3: m\nA2\n  ^\n";
+    QTest::newRow("first line") << "f"
+                                << "A2 0 ;" << 3 << 1 << "m"
+                                << "f:1:4: m\nA2 0 ;\n   ^\n";
+    QTest::newRow("later line, wider span") << "f"
+                                            << "// x\nA2 A2A3 ;\n"
+                                            << 8 << 4 << "m"
+                                            << "f:2:4: m\nA2 A2A3 ;\n   ^^^^\n";
+    QTest::newRow("tabs stay tabs") << "f"
+                                    << "\tA2\t0" << 4 << 1 << "m"
+                                    << "f:1:5: m\n\tA2\t0\n\t  \t^\n";
+    QTest::newRow("span running on past the line") << "f"
+                                                   << "A2 [x\n] 00" << 3 << 4 << "m"
+                                                   << "f:1:4: m\nA2 [x\n   ^^\n";
+    QTest::newRow("empty span still marked") << "f"
+                                             << "A2 ," << 3 << 0 << "m"
+                                             << "f:1:4: m\nA2 ,\n   ^\n";
+    QTest::newRow("at a line end") << "f"
+                                   << "A2\r\n;" << 2 << 1 << "m"
+                                   << "f:1:3: m\nA2\r\n  ^\n";
+    QTest::newRow("index past the end") << "f"
+                                        << "A2" << 9 << 1 << "m"
+                                        << "f:1:3: m\nA2\n  ^\n";
+    QTest::newRow("first character, newlines after it") << "-"
+                                                        << ";\nA2 10 ;\n"
+                                                        << 0 << 1 << "m"
+                                                        << "-:1:1: m\n;\n^\n";
+    QTest::newRow("first character of a later line") << "-"
+                                                     << "A2 ;\nQ\n"
+                                                     << 5 << 1 << "m"
+                                                     << "-:2:1: m\nQ\n^\n";
+    QTest::newRow("place markers in the file name and message")
+        << "a%1b%3%2.txt"
+        << "Q" << 0 << 1 << "%4 %1"
+        << "a%1b%3%2.txt:1:1: %4 %1\nQ\n^\n";
 }
 
 void TestCli::errorReport() {
+    QFETCH(QString, file);
     QFETCH(QString, text);
     QFETCH(int, index);
     QFETCH(int, length);
+    QFETCH(QString, message);
     QFETCH(QString, report);
-    QCOMPARE(scriptErrorReport(QStringLiteral("f"), text, index, length, QStringLiteral("m")),
-             report);
+    QCOMPARE(scriptErrorReport(file, text, index, length, message), report);
+}
+
+// Random scripts of good lines with one bad token put at a known line and
+// column: the compiler finds it and the report names that place.
+void TestCli::errorLandsWhereItWasPut() {
+    const QStringList good = {"A2 00 ;",  "// comment ; Q\t",   "",
+                              "[wait 1]", "90 00 , 91 FF FF ;", "\t A2\t01 02 ;  "};
+    const QStringList bad = {"Q", "0", ";", "ABC", "[nope]", ","};
+    QRandomGenerator random(20261208);
+    for (int round = 0; round < 500; ++round) {
+        QStringList lines;
+        const int before = int(random.bounded(6));
+        for (int i = 0; i < before; ++i)
+            lines << good.at(int(random.bounded(good.size())));
+        const QString lead =
+            QString(int(random.bounded(4)), u' ') + QString(int(random.bounded(2)), u'\t');
+        const QString token = bad.at(int(random.bounded(bad.size())));
+        // A lone "," is only wrong right before a stop.
+        const QString tail = token == QLatin1String(",") ? QStringLiteral(" ;") : QString();
+        lines << lead + token + tail + QStringLiteral(" A2 00 ;");
+        const int after = int(random.bounded(4));
+        for (int i = 0; i < after; ++i)
+            lines << good.at(int(random.bounded(good.size())));
+        const QString script = lines.join(u'\n') + (random.bounded(2) ? "\n" : "");
+
+        Brantle2 converter;
+        QString text = script;
+        QByteArray stream;
+        try {
+            converter.convert(text, Brantle2::Compile, stream);
+            QFAIL(qPrintable(QStringLiteral("compiled: ") + script));
+        } catch (const ScriptParseError &e) {
+            const QString report =
+                scriptErrorReport(QStringLiteral("s"), script, e.index, e.length, e.message);
+            // The "," error is the stop after it, one blank on.
+            const int column = int(lead.size()) + 1 + (tail.isEmpty() ? 0 : 2);
+            const QString place = QStringLiteral("s:%1:%2: ").arg(before + 1).arg(column);
+            QVERIFY2(report.startsWith(place), qPrintable(script + "\n=> " + report));
+            // The message may quote several lines; the faulty line follows it.
+            QVERIFY(report.contains(u'\n' + lines.at(before) + u'\n'));
+        }
+    }
 }
 
 // Expected output: exact text, "~text" for text it must contain, "*" for
@@ -152,7 +236,15 @@ void TestCli::runs_data() {
         << QByteArray("-:1:7: Hex data must be specify by of two digits. \nA2 00 0G\n      ^\n");
     QTest::newRow("repeated sends print each result")
         << QStringList{"--sim", "--repeat", "3", "--interval", "0"} << QByteArray("91 FF ;") << 0
-        << QByteArray("91 19 ;\n91 19 ;\n91 19 ;\n") << QByteArray("OK.\nOK.\nOK.\n");
+        << QByteArray("91 19 ;\n91 19 ;\n91 19 ;\n")
+        << QByteArray("OK.\nOK.\nOK.\n3 sends: 3 OK, 0 NoAck, 0 errors\n");
+    QTest::newRow("repeated NoAck: worst status and summary")
+        << QStringList{"--sim", "--repeat", "2", "--interval", "0"} << QByteArray("A0 00 ;") << 1
+        << QByteArray("A0 00 ;\nA0 00 ;\n")
+        << QByteArray("NoAck\nNoAck\n2 sends: 0 OK, 2 NoAck, 0 errors\n");
+    QTest::newRow("repeated script error")
+        << QStringList{"--sim", "--repeat", "2", "--interval", "0"} << QByteArray("Q") << 2
+        << QByteArray() << QByteArray("~2 sends: 0 OK, 0 NoAck, 2 errors\n");
     QTest::newRow("list the simulated adapter")
         << QStringList{"--sim", "--list"} << QByteArray() << 0
         << QByteArray("FX2 I2C Adapter (simulated) - [1]\n") << QByteArray();
@@ -162,13 +254,32 @@ void TestCli::runs_data() {
     QTest::newRow("without --sim and no adapter plugged in")
         << QStringList{} << QByteArray("A2 00") << 3 << QByteArray()
         << QByteArray("~Error: Device not found.\n");
+    const QByteArray hint("Usage: brantle-cli [options] [SCRIPT]\n"
+                          "Try 'brantle-cli --help' for more information.\n");
     QTest::newRow("version") << QStringList{"--version"} << QByteArray() << 0
                              << QByteArray("brantle-cli " BRANTLE_VERSION "\n") << QByteArray();
     QTest::newRow("bad clock") << QStringList{"--dry-run", "--clock", "200"} << QByteArray("A2")
                                << 64 << QByteArray()
-                               << QByteArray("brantle-cli: --clock must be 100 or 400, not 200\n");
+                               << "brantle-cli: --clock must be 100 or 400, not 200\n" + hint;
     QTest::newRow("bad repeat") << QStringList{"--sim", "--repeat", "0"} << QByteArray("A2") << 64
-                                << QByteArray() << QByteArray("*");
+                                << QByteArray()
+                                << "brantle-cli: --repeat needs a number of at least 1, not 0\n" +
+                                       hint;
+    QTest::newRow("repeat not a number")
+        << QStringList{"--repeat", "x"} << QByteArray("A2") << 64 << QByteArray() << "~" + hint;
+    QTest::newRow("bad interval") << QStringList{"--interval", "-5"} << QByteArray("A2") << 64
+                                  << QByteArray() << "~" + hint;
+    QTest::newRow("bad device") << QStringList{"--device", "one"} << QByteArray("A2") << 64
+                                << QByteArray() << "~" + hint;
+    QTest::newRow("unknown option")
+        << QStringList{"--dry-run", "--colck", "100"} << QByteArray("A2") << 64 << QByteArray()
+        << "brantle-cli: Unknown option 'colck'.\n" + hint;
+    QTest::newRow("option without its value")
+        << QStringList{"--clock"} << QByteArray("A2") << 64 << QByteArray() << "~" + hint;
+    QTest::newRow("two scripts") << QStringList{"--dry-run", "a", "b"} << QByteArray() << 64
+                                 << QByteArray() << "brantle-cli: one script at a time\n" + hint;
+    QTest::newRow("help names the statuses") << QStringList{"--help"} << QByteArray() << 0
+                                             << QByteArray("~64 usage error") << QByteArray();
     QTest::newRow("missing file") << QStringList{"--dry-run", "/nonexistent/x.txt"} << QByteArray()
                                   << 64 << QByteArray() << QByteArray("*");
 
@@ -359,6 +470,144 @@ void TestCli::logThatStopsGrowingEndsTheRun() {
     QVERIFY2(error.isEmpty(), qPrintable(error));
     QCOMPARE(rows.size(), 2); // what fits: the header and whole rows only
     QCOMPARE(run.out.count("91 19 ;\n"), 2);
+}
+
+void TestCli::inputLimit_data() {
+    QTest::addColumn<QString>("source"); // "device", "file" or "pipe"
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<int>("exitCode");
+
+    const qint64 limit = ScriptInput::DefaultLimit;
+    QTest::newRow("endless device") << "device" << qint64(0) << 2;
+    QTest::newRow("file one byte too large") << "file" << limit + 1 << 2;
+    QTest::newRow("huge file") << "file" << (qint64(1) << 34) << 2;
+    QTest::newRow("file at the limit") << "file" << limit << 0;
+    QTest::newRow("pipe one byte too large") << "pipe" << limit + 1 << 2;
+}
+
+// brantle-cli stops reading past 64 MiB with a message and exit 2, whatever
+// the script comes from; a regular file is judged by its size alone.
+void TestCli::inputLimit() {
+    QFETCH(QString, source);
+    QFETCH(qint64, size);
+    QFETCH(int, exitCode);
+
+    QTemporaryDir dir;
+    QString name = QStringLiteral("-");
+    if (source == QLatin1String("device")) {
+        name = QStringLiteral("/dev/zero");
+    } else if (source == QLatin1String("file")) {
+        // Sparse: blanks would take as long to write as to read; zero bytes
+        // are no script, but a file this size is refused before its bytes matter.
+        name = dir.filePath(QStringLiteral("big.txt"));
+        QFile file(name);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.resize(size));
+        if (exitCode == 0) {
+            // A script at the limit is read and compiled: blanks only.
+            QVERIFY(file.seek(0));
+            QVERIFY(file.write(QByteArray(int(size), ' ')) == size);
+        }
+    }
+    QProcess cli;
+    cli.start(QStringLiteral(BRANTLE_CLI), {QStringLiteral("--dry-run"), name});
+    QVERIFY(cli.waitForStarted());
+    if (source == QLatin1String("pipe")) {
+        const QByteArray block(1024 * 1024, ' ');
+        for (qint64 sent = 0; sent < size; sent += block.size())
+            cli.write(block.left(int(qMin<qint64>(block.size(), size - sent))));
+    }
+    cli.closeWriteChannel();
+    QVERIFY(cli.waitForFinished(120000));
+    const QByteArray err = cli.readAllStandardError();
+    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(cli.exitCode(), exitCode);
+    if (exitCode == 0) {
+        QCOMPARE(cli.readAllStandardOutput(), QByteArray("00 01 00 12\n"));
+    } else {
+        QCOMPARE(err,
+                 "brantle-cli: " + name.toLocal8Bit() + ": the script is larger than 64 MiB\n");
+    }
+}
+
+// A script within the size limit that needs more memory than the process
+// may have: the allocation failure is reported, not an abort.
+void TestCli::runningOutOfMemoryEndsInAMessage() {
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("AddressSanitizer needs more address space than the limit leaves");
+#endif
+    QTemporaryDir dir;
+    const QString name = dir.filePath(QStringLiteral("large.txt"));
+    QFile file(name);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    const QByteArray line = QByteArray("00 ").repeated(20) + '\n';
+    const QByteArray block = line.repeated(1024 * 1024 / line.size());
+    for (int i = 0; i < 60; ++i)
+        QVERIFY(file.write(block) == block.size());
+    file.close();
+
+    QProcess cli;
+    cli.setChildProcessModifier([] {
+        const rlim_t bytes = rlim_t(250) * 1024 * 1024;
+        const rlimit limit{bytes, bytes};
+        setrlimit(RLIMIT_AS, &limit);
+    });
+    cli.start(QStringLiteral(BRANTLE_CLI), {QStringLiteral("--dry-run"), name});
+    QVERIFY(cli.waitForFinished(120000));
+    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(cli.readAllStandardError(), QByteArray("brantle-cli: out of memory\n"));
+    QCOMPARE(cli.exitCode(), int(ExitDeviceError));
+}
+
+void TestCli::repeatExitsWithTheWorstStatus_data() {
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<QString>("faults"); // per send: "-" nothing, "n" NoAck, "e" a failed reply
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("summary");
+
+    QTest::newRow("all OK") << "A2 00 ;"
+                            << "---" << 0 << "3 sends: 3 OK, 0 NoAck, 0 errors";
+    QTest::newRow("NoAck before OK") << "A2 00 ;"
+                                     << "n-" << 1 << "2 sends: 1 OK, 1 NoAck, 0 errors";
+    QTest::newRow("error before NoAck") << "A2 00 ;"
+                                        << "en" << 3 << "2 sends: 0 OK, 1 NoAck, 1 errors";
+    QTest::newRow("error in the middle") << "A2 00 ;"
+                                         << "-e-n-" << 3 << "5 sends: 3 OK, 1 NoAck, 1 errors";
+    QTest::newRow("script error outranks NoAck") << "A2 00 0"
+                                                 << "--" << 2 << "2 sends: 0 OK, 0 NoAck, 2 errors";
+    QTest::newRow("one send, no summary") << "A2 00 ;"
+                                          << "n" << 1 << "";
+}
+
+void TestCli::repeatExitsWithTheWorstStatus() {
+    QFETCH(QString, script);
+    QFETCH(QString, faults);
+    QFETCH(int, status);
+    QFETCH(QString, summary);
+
+    SimUsbStack stack;
+    stack.plugBenchAdapter(AdapterSession::readFirmware());
+    GenericUsbDriver driver(stack);
+    AdapterSession session(driver);
+    for (int i = 0; i < faults.size(); ++i) {
+        using Kind = SimUsbStack::TransferKind;
+        using Action = SimUsbStack::FaultAction;
+        if (faults.at(i) == u'n')
+            stack.injectFault(Kind::BulkIn, i + 1, Action::ForceStatus, 0x40);
+        else if (faults.at(i) == u'e')
+            stack.injectFault(Kind::BulkIn, i + 1, Action::Fail);
+    }
+    QString out;
+    QString err;
+    QTextStream outStream(&out);
+    QTextStream errStream(&err);
+    ScriptSender sender(session, driver, outStream, errStream);
+    QCOMPARE(sender.repeat(QStringLiteral("-"), script, 1, int(faults.size()), 0), status);
+    const QStringList lines = err.split(u'\n', Qt::SkipEmptyParts);
+    if (summary.isEmpty())
+        QCOMPARE(lines.size(), 1);
+    else
+        QCOMPARE(lines.last(), summary);
 }
 
 QTEST_GUILESS_MAIN(TestCli)

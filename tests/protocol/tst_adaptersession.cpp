@@ -99,6 +99,8 @@ private slots:
     void oversizeIsRefusedBeforeAnyTraffic_data();
     void oversizeIsRefusedBeforeAnyTraffic();
     void settingWithoutTheEndpoints();
+    void brokenExchangeRestartsTheFirmware_data();
+    void brokenExchangeRestartsTheFirmware();
 };
 
 void TestAdapterSession::transaction_data() {
@@ -409,6 +411,48 @@ void TestAdapterSession::settingWithoutTheEndpoints() {
     QByteArray stream = compile(QStringLiteral("A2 00 ;"));
     QCOMPARE(thrown([&] { session.transact(stream); }),
              QStringLiteral("Error: The USB device has no endpoint for the transfer."));
+}
+
+void TestAdapterSession::brokenExchangeRestartsTheFirmware_data() {
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("nth");
+    QTest::addColumn<int>("action");
+    QTest::addColumn<bool>("restart");
+
+    QTest::newRow("header fails") << int(Kind::BulkOut) << 1 << int(Action::Fail) << true;
+    QTest::newRow("stream times out") << int(Kind::BulkOut) << 2 << int(Action::TimeOut) << true;
+    QTest::newRow("reply fails") << int(Kind::BulkIn) << 1 << int(Action::Fail) << true;
+    QTest::newRow("reply short") << int(Kind::BulkIn) << 1 << int(Action::ShortReply) << true;
+    // A whole reply, whatever it says, leaves both sides in step.
+    QTest::newRow("firmware error") << int(Kind::BulkIn) << 1 << int(Action::ForceStatus) << false;
+    QTest::newRow("inquiry fails") << int(Kind::Control) << 1 << int(Action::Fail) << false;
+}
+
+// After an exchange that broke off, the next one restarts the firmware
+// instead of asking it: it may hold the rest of the old exchange.
+void TestAdapterSession::brokenExchangeRestartsTheFirmware() {
+    QFETCH(int, kind);
+    QFETCH(int, nth);
+    QFETCH(int, action);
+    QFETCH(bool, restart);
+
+    Bench bench;
+    bench.download();
+    // A short reply of one byte; a status byte with the firmware-error bit.
+    const int value = Action(action) == Action::ShortReply ? 1 : 0x80;
+    bench.stack.injectFault(Kind(kind), nth, Action(action), value);
+    QByteArray stream = compile(QStringLiteral("A2 00 00 , A3 FF FF ;"));
+    QVERIFY(!thrown([&] { bench.session->transact(stream); }).isEmpty());
+    bench.stack.clearFaults();
+    bench.stack.clearLog();
+
+    stream = compile(QStringLiteral("A2 00 10 , A3 FF FF FF ;"));
+    QVERIFY(bench.session->transact(stream));
+    QCOMPARE(stream.right(5).toHex(' '), QByteArray("10 11 12 00 14"));
+    const QStringList reload = fullDownload.mid(0, fullDownload.size() - 1);
+    QCOMPARE(bench.controlTrace(), restart ? reload : QStringList{"00@0000:1"});
+    // Asked once more afterwards, the restarted firmware answers as usual.
+    QCOMPARE(bench.session->ensureFirmware(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestAdapterSession)

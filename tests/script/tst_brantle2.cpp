@@ -64,6 +64,9 @@ private slots:
     void errorsKeepIndexAndLengthUnderATranslatedCatalogue();
     void renderOfAForeignStreamIsAnUnexpectedError();
     void randomScriptsRenderInPlace();
+    void lengthLimit_data();
+    void lengthLimit();
+    void scriptOfTwoToTheThirtyOneUnitsIsRefused();
 };
 
 void TestBrantle2::compiles_data() {
@@ -389,6 +392,66 @@ void TestBrantle2::randomScriptsRenderInPlace() {
             QCOMPARE(result.at(i), script.at(i));
         }
     }
+}
+
+void TestBrantle2::lengthLimit_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("extra"); // characters beyond the limit
+    for (const auto &[mode, name] : {std::pair{int(Brantle2::Compile), "compile"},
+                                     std::pair{int(Brantle2::Render), "render"}}) {
+        QTest::addRow("%s: at the limit", name) << mode << 0;
+        QTest::addRow("%s: one past it", name) << mode << 1;
+    }
+}
+
+// The limit the size check enforces, lowered so that a short script reaches it.
+void TestBrantle2::lengthLimit() {
+    QFETCH(int, mode);
+    QFETCH(int, extra);
+    const QString script = QStringLiteral("A2 00 ;");
+    Brantle2 converter;
+    converter.lengthLimit = script.size() - extra;
+    QString text = script;
+    QByteArray stream = mode == Brantle2::Render ? compile(script) : QByteArray();
+    try {
+        converter.convert(text, mode, stream);
+        QCOMPARE(extra, 0);
+    } catch (const ScriptParseError &e) {
+        QVERIFY(extra > 0);
+        QCOMPARE(e.index, 0);
+        QCOMPARE(e.length, 0);
+        QCOMPARE(e.message, QStringLiteral("The script is too long. "));
+        QCOMPARE(QString(e),
+                 QStringLiteral("Parse Error: Index=0, Length=0, The script is too long. "));
+    }
+    QCOMPARE(text, script);
+    // Nobody can raise the limit past what the positions hold.
+    QVERIFY(Brantle2::MaxScriptLength * 2 + 16 <= INT_MAX);
+}
+
+// 2^31 UTF-16 units wrap to a negative int: such a script once compiled as
+// empty. It takes 4 GiB, so it runs only where that much memory is free.
+void TestBrantle2::scriptOfTwoToTheThirtyOneUnitsIsRefused() {
+    QFile meminfo(QStringLiteral("/proc/meminfo"));
+    qint64 availableKiB = 0;
+    if (meminfo.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : meminfo.readAll().split('\n'))
+            if (line.startsWith("MemAvailable:"))
+                availableKiB = line.mid(13).trimmed().split(' ').value(0).toLongLong();
+    }
+    if (availableKiB < qint64(10) * 1024 * 1024)
+        QSKIP("needs 10 GiB of free memory");
+    QString text(qsizetype(1) << 31, u' ');
+    text[0] = u'Q'; // would be a parse error at 0 too: the refusal must say why
+    Brantle2 converter;
+    QByteArray stream;
+    try {
+        converter.convert(text, Brantle2::Compile, stream);
+        QFAIL("a script of 2^31 units compiled");
+    } catch (const ScriptParseError &e) {
+        QCOMPARE(e.message, QStringLiteral("The script is too long. "));
+    }
+    QVERIFY(stream.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestBrantle2)

@@ -1,0 +1,18 @@
+#ifndef BRANTLE_SCRIPTINPUT_H
+#define BRANTLE_SCRIPTINPUT_H
+
+#include <QString>
+
+// Reads a script file, or standard input for "-", as text in the system's
+// 8-bit encoding. Nothing larger than `limit` bytes is read whole: a regular
+// file is refused by its size before reading, anything else (a pipe, a
+// device) is read in pieces and refused once it passes the limit.
+struct ScriptInput {
+    static constexpr qint64 DefaultLimit = qint64(64) * 1024 * 1024;
+
+    enum Result { Read, CannotOpen, TooLarge };
+    static Result read(const QString &name, QString *text, QString *error,
+                       qint64 limit = DefaultLimit);
+};
+
+#endif
