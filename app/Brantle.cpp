@@ -214,6 +214,10 @@ void Brantle::showStatus(QString message, QColor colour, QString statusText) {
     statusBar()->showMessage(statusText);
 }
 
+void Brantle::setFirmwareImage(const QString &path) {
+    m_session->setFirmwareImage(path);
+}
+
 bool Brantle::transact(QByteArray &stream) {
     return m_session->transact(stream, &m_lastReply);
 }

@@ -46,6 +46,8 @@ public:
     void refreshDeviceList();
     void openSelectedDevice();
     CCyDriverDevice &device();
+    // Sends use the firmware image in this file instead of the program's own.
+    void setFirmwareImage(const QString &path);
 
     // The pieces that tests look at.
     Ui::BrantleClass ui;

@@ -7,8 +7,11 @@
 #include "SimUsbStack.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QIcon>
 #include <QTranslator>
+
+#include <cstdio>
 
 int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
@@ -19,14 +22,35 @@ int main(int argc, char *argv[]) {
     QTranslator translator;
     Brantle::installCatalogue(translator);
 
-    // The simulated chip runs the firmware the program carries, in step with
-    // the wall clock: waits, write cycles and time-outs take real time.
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Brantle on a simulated adapter (EEPROM at 0x51, sensor at 0x48)."));
+    parser.addHelpOption();
+    const QCommandLineOption firmware(
+        QStringLiteral("firmware"),
+        QStringLiteral("Download the firmware image in FILE instead of the built-in one."),
+        QStringLiteral("FILE"));
+    parser.addOption(firmware);
+    parser.process(app);
+
+    // The simulated chip runs the firmware downloaded to it, in step with the
+    // wall clock: waits, write cycles and time-outs take real time.
     SimUsbStack stack;
     stack.setPacing(SimUsbStack::Pacing::WallClock);
     stack.plugBenchAdapter(AdapterSession::readFirmware());
     GenericUsbDriver driver(stack);
 
     Brantle window(driver);
+    if (parser.isSet(firmware)) {
+        // A broken image is not fatal: every send then reports the failed
+        // download, as it would on hardware.
+        const QString path = parser.value(firmware);
+        const QString problem = AdapterSession::firmwareImageProblem(path);
+        if (!problem.isEmpty())
+            std::fprintf(stderr, "brantle-sim: firmware image %s: %s\n", qPrintable(path),
+                         qPrintable(problem));
+        window.setFirmwareImage(path);
+    }
     window.show();
     return app.exec();
 }

@@ -67,11 +67,15 @@ struct Adapters {
     QString reason(const CCyDriverDevice &device) const {
         if (!problem.isEmpty())
             return problem;
+        if (!firmwareProblem.isEmpty())
+            return firmwareProblem;
         return device.hasHandle() ? QString() : driver->lastOpenError();
     }
     std::unique_ptr<UsbStack> stack;
     std::unique_ptr<GenericUsbDriver> driver;
     QString problem;
+    // What is wrong with the firmware image given with --firmware.
+    QString firmwareProblem;
 };
 
 // Makes adapter `n` the session's one. False when there is no such adapter.
@@ -129,8 +133,14 @@ static int run(QCoreApplication &app) {
         QStringLiteral("log"),
         QStringLiteral("Append one CSV line per send to FILE (a header first when it is new)."),
         QStringLiteral("FILE"));
-    parser.addOptions(
-        {dryRun, clock, sim, list, deviceOption, repeat, interval, scan, scanRead, logOption});
+    const QCommandLineOption firmware(
+        QStringLiteral("firmware"),
+        QStringLiteral("Download the firmware image in FILE (16,384 bytes, as built in "
+                       "firmware/) instead of the built-in one, at the first send whatever "
+                       "the adapter runs."),
+        QStringLiteral("FILE"));
+    parser.addOptions({dryRun, clock, sim, list, deviceOption, repeat, interval, scan, scanRead,
+                       logOption, firmware});
     parser.addPositionalArgument(QStringLiteral("SCRIPT"),
                                  QStringLiteral("Script file; standard input when missing or -."),
                                  QStringLiteral("[SCRIPT]"));
@@ -205,8 +215,21 @@ static int run(QCoreApplication &app) {
         return ExitOk;
     }
 
+    // --firmware: the sessions that talk to the bus download that image.
+    auto useFirmwareOption = [&](AdapterSession &session) {
+        if (!parser.isSet(firmware))
+            return;
+        const QString path = parser.value(firmware);
+        const QString problem = AdapterSession::firmwareImageProblem(path);
+        if (!problem.isEmpty())
+            adapters.firmwareProblem =
+                QStringLiteral("brantle-cli: firmware image %1: %2").arg(path, problem);
+        session.setFirmwareImage(path);
+    };
+
     if (scanning) {
         AdapterSession session(*adapters.driver);
+        useFirmwareOption(session);
         if (!selectAdapter(session.device(), deviceNumber)) {
             printErr(QCoreApplication::translate("Brantle", "Error: Device not found.") + u'\n');
             return ExitDeviceError;
@@ -256,6 +279,7 @@ static int run(QCoreApplication &app) {
     }
 
     AdapterSession session(*adapters.driver);
+    useFirmwareOption(session);
     if (!selectAdapter(session.device(), deviceNumber)) {
         printErr(QCoreApplication::translate("Brantle", "Error: Device not found.") + u'\n');
         return ExitDeviceError;

@@ -1,7 +1,13 @@
 /*
  * Registers of the EZ-USB FX2 that this firmware uses, from the chip's
- * public register map. SDCC only: the host build of the firmware logic never
+ * register summary. SDCC only: the host build of the firmware logic never
  * sees this file (it goes through hw.h instead).
+ *
+ * Bit masks are named <register>_<bit> with the register's and the bit's
+ * own names; where several registers share a layout the register part names
+ * the family (EPCFG for EP2CFG..EP8CFG, EPCS for the endpoint control and
+ * status registers, EPBCL for the OUT byte counts, USBINT for USBIE/USBIRQ).
+ * A test holds every address and mask here against the chip's tables.
  */
 #ifndef BRANTLE_FX2_REGISTERS_H
 #define BRANTLE_FX2_REGISTERS_H
@@ -18,12 +24,11 @@ __sfr __at(0x8A) TL0;
 __sfr __at(0x8C) TH0;
 __sfr __at(0x8E) CKCON;
 __sfr __at(0x91) EXIF;
+__sfr __at(0x92) MPAGE;
 __sfr __at(0x9A) AUTOPTRH1;
 __sfr __at(0x9B) AUTOPTRL1;
-__sfr __at(0x9C) XAUTODAT1;
 __sfr __at(0x9D) AUTOPTRH2;
 __sfr __at(0x9E) AUTOPTRL2;
-__sfr __at(0x9F) XAUTODAT2;
 __sfr __at(0xA8) IE;
 __sfr __at(0xAA) EP2468STAT;
 __sfr __at(0xAF) AUTOPTRSETUP;
@@ -35,16 +40,19 @@ __sbit __at(0x8C) TR0;
 __sbit __at(0x8D) TF0;
 __sbit __at(0xAF) EA;
 
-/* Registers in the external data space. */
+/* Registers in the external data space. The auto-pointers' data registers
+   live here, not among the SFRs beside their address registers. */
 FX2_XREG(CPUCS, 0xE600);
 FX2_XREG(IFCONFIG, 0xE601);
 FX2_XREG(EP8CFG, 0xE615);
-FX2_XREG(INTSETUP, 0xE668);
 FX2_XREG(USBIE, 0xE65C);
 FX2_XREG(USBIRQ, 0xE65D);
+FX2_XREG(INTSETUP, 0xE668);
 FX2_XREG(I2CS, 0xE678);
 FX2_XREG(I2DAT, 0xE679);
 FX2_XREG(I2CTL, 0xE67A);
+FX2_XREG(XAUTODAT1, 0xE67B);
+FX2_XREG(XAUTODAT2, 0xE67C);
 FX2_XREG(USBCS, 0xE680);
 FX2_XREG(SUSPEND, 0xE681);
 FX2_XREG(WAKEUPCS, 0xE682);
@@ -69,25 +77,31 @@ __xdata __at(0xE740) volatile uint8_t EP0BUF[64];
 __xdata __at(0xF400) volatile uint8_t EP4FIFOBUF[512];
 __xdata __at(0xFC00) volatile uint8_t EP8FIFOBUF[512];
 
-/* CPUCS: CLKSPD[1:0] in bits 4..3; 10 = 48 MHz. */
-#define CPUCS_CLKSPD_MASK 0x18
-#define CPUCS_CLKSPD_48MHZ 0x10
+/* PCON, CKCON, TMOD. */
+#define PCON_IDLE 0x01
+#define CKCON_T0M 0x08
+#define TMOD_M1_0 0x02
+
+/* CPUCS: CLKSPD[1:0]; 10 = 48 MHz. */
+#define CPUCS_CLKSPD1 0x10
+#define CPUCS_CLKSPD0 0x08
 
 /* IFCONFIG: internal clock source, 48 MHz, IFCFG = 00 (ports). */
 #define IFCONFIG_IFCLKSRC 0x80
 #define IFCONFIG_3048MHZ 0x40
 
-/* EPxCFG: VALID, DIR (1 = IN), TYPE = 10 (bulk). EP8 is always 512 bytes, double buffered. */
+/* EPxCFG: VALID, DIR (1 = IN), TYPE[1:0] = 10 (bulk). EP8 is always 512 bytes, double buffered. */
 #define EPCFG_VALID 0x80
-#define EPCFG_DIR_IN 0x40
-#define EPCFG_TYPE_BULK 0x20
+#define EPCFG_DIR 0x40
+#define EPCFG_TYPE1 0x20
+#define EPCFG_TYPE0 0x10
 
 /* Writing a byte count with this bit set hands an OUT buffer back to the USB side unread. */
 #define EPBCL_SKIP 0x80
 
 /* EP2468STAT. */
-#define EP2468STAT_EP4EMPTY 0x04
-#define EP2468STAT_EP8FULL 0x80
+#define EP2468STAT_EP4E 0x04
+#define EP2468STAT_EP8F 0x80
 
 /* EPxCS, EP0CS. */
 #define EPCS_STALL 0x01
@@ -121,8 +135,10 @@ __xdata __at(0xFC00) volatile uint8_t EP8FIFOBUF[512];
 /* INTSETUP: autovectoring of INT2 (USB). */
 #define INTSETUP_AV2EN 0x08
 
-/* AUTOPTRSETUP: APTREN, APTR1INC, APTR2INC. */
-#define AUTOPTRSETUP_BOTH 0x07
+/* AUTOPTRSETUP. */
+#define AUTOPTRSETUP_APTREN 0x01
+#define AUTOPTRSETUP_APTR1INC 0x02
+#define AUTOPTRSETUP_APTR2INC 0x04
 
 /* EXIF: INT2 (USB) and INT4 (FIFO/GPIF) request flags. */
 #define EXIF_USBINT 0x10

@@ -19,7 +19,9 @@
 #define HW_XDATA __xdata
 
 #define hw_i2c_status() (I2CS)
-#define hw_i2c_set(bits) (I2CS |= (bits))
+/* START, STOP and LASTRD are written alone: I2CS is a status register, and
+   writing back what was read could repeat a START or a LASTRD. */
+#define hw_i2c_set(bits) (I2CS = (bits))
 #define hw_i2c_read() (I2DAT)
 #define hw_i2c_write(b) (I2DAT = (b))
 #define hw_i2c_clock(fast)                                                                         \
@@ -28,9 +30,9 @@
 #define hw_port_a() (IOA)
 #define hw_port_a_outputs(mask) (OEA = (mask))
 
-#define hw_out_ready() (!(EP2468STAT & EP2468STAT_EP4EMPTY))
+#define hw_out_ready() (!(EP2468STAT & EP2468STAT_EP4E))
 #define hw_out_buffer() ((HW_XDATA const uint8_t *)EP4FIFOBUF)
-#define hw_in_ready() (!(EP2468STAT & EP2468STAT_EP8FULL))
+#define hw_in_ready() (!(EP2468STAT & EP2468STAT_EP8F))
 #define hw_in_buffer() ((HW_XDATA uint8_t *)EP8FIFOBUF)
 #define hw_high_speed() (USBCS & USBCS_HSM)
 
@@ -79,6 +81,26 @@ void hw_ep0_handshake(void);
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+/*
+ * The byte engine's steps on the I2C controller. Each waits until the byte
+ * in flight has finished (DONE, or BERR) and then does its part at once, so
+ * that the bus does not stand idle between bytes: write the next byte, set
+ * START and write the address, fetch I2DAT (which starts the next byte of a
+ * read; after LASTRD that byte goes unacknowledged), or set STOP and fetch
+ * the last byte of a read on the very next instruction, with interrupts
+ * held off, as the controller requires. They return I2CS as it stood when
+ * the byte finished, or 0 when nothing finished within the bus time-out, in
+ * which case nothing further was done. A fetched byte lands in
+ * hw_i2c_received.
+ */
+uint8_t hw_i2c_wait(void);
+uint8_t hw_i2c_then_write(uint8_t b);
+uint8_t hw_i2c_then_start(uint8_t b);
+uint8_t hw_i2c_then_read(void);
+uint8_t hw_i2c_then_last_read(void);
+uint8_t hw_i2c_then_stop_read(void);
+extern uint8_t hw_i2c_received;
 
 /* Bytes in the EP4 OUT packet at hand, and giving that packet back. */
 uint16_t hw_out_count(void);

@@ -24,13 +24,15 @@ static uint8_t receiving;  /* a read byte was started and not yet fetched */
 static uint8_t bus_taken;  /* a START went out and no STOP since */
 
 static HW_XDATA uint8_t *results;
-static uint16_t result_room;
-static uint16_t result_count;
+static HW_XDATA uint8_t *result_next;
+static HW_XDATA uint8_t *result_end;
+static uint16_t results_dropped;
 
 void i2c_begin_transaction(HW_XDATA uint8_t *dst, uint16_t room) {
     results = dst;
-    result_room = room;
-    result_count = 0;
+    result_next = dst;
+    result_end = dst + room;
+    results_dropped = 0;
     flag_timeout = 0;
     want_start = 0;
     want_stop = 0;
@@ -52,13 +54,14 @@ void i2c_clock(uint8_t fast) {
 void i2c_put_result(uint8_t b) {
     /* Beyond the room the bytes are counted but dropped: the memory behind
        the command buffer holds the interrupt table. */
-    if (result_count < result_room)
-        results[result_count] = b;
-    ++result_count;
+    if (result_next != result_end)
+        *result_next++ = b;
+    else
+        ++results_dropped;
 }
 
 uint16_t i2c_result_count(void) {
-    return result_count;
+    return (uint16_t)(result_next - results) + results_dropped;
 }
 
 uint8_t i2c_status(void) {
@@ -78,92 +81,152 @@ uint8_t i2c_in_read(void) {
     return reading && !want_start;
 }
 
-/* After a timeout the controller is left alone for the rest of the
-   transaction; reads then yield 0xFF, what an idle bus would give. */
-static void set_bits(uint8_t bits) {
-    if (!flag_timeout)
-        hw_i2c_set(bits);
+/* A stuck controller is an error like any other (sticky until the next
+   opening code), and also ends the transaction's bus work: the time-out
+   flag keeps the status an error to the end even if an opening code
+   follows. */
+static void gave_up(void) {
+    flag_timeout = 1;
+    flag_error = 1;
 }
 
-static void write_data(uint8_t b) {
-    if (!flag_timeout)
-        hw_i2c_write(b);
+/* The byte that was in flight has finished with status s (0: the wait gave
+   up on a stuck controller, and the rest of the transaction leaves it
+   alone). */
+static void finished(uint8_t s, uint8_t was_write) {
+    if (!s) {
+        gave_up();
+        return;
+    }
+    /* After a bus error the byte did not complete, so its missing ACK says
+       nothing about the slave. */
+    if (s & ST_BERR)
+        flag_error = 1;
+    else if (was_write && !(s & ST_ACK))
+        flag_noack = 1;
 }
 
-static uint8_t read_data(void) {
-    if (flag_timeout)
-        return 0xFF;
-    return hw_i2c_read();
-}
-
-/* Polls I2CS until one of the bits in mask is set (or, with invert, until
-   all of them are clear). BERR ends every wait: after a bus error the
-   controller may never report DONE. */
-static uint8_t wait_for(uint8_t mask, uint8_t invert) {
+/* Polls I2CS until STOP has gone out. BERR ends the wait too: after a bus
+   error the controller may never finish the STOP. */
+static void wait_stop_sent(void) {
     uint8_t s;
     hw_timeout_start();
     for (;;) {
         s = hw_i2c_status();
-        if (s & ST_BERR)
-            return s;
-        if (invert ? !(s & mask) : (s & mask))
-            return s;
+        if (s & ST_BERR) {
+            flag_error = 1;
+            return;
+        }
+        if (!(s & ST_STOP))
+            return;
         if (hw_timeout_expired()) {
-            flag_timeout = 1;
-            return 0;
+            gave_up();
+            return;
         }
     }
 }
 
-void i2c_settle(void) {
+/* An address (with START) or a data byte to write, right when the byte
+   before it is done. After a time-out the controller is left alone. */
+static void put_write(uint8_t b, uint8_t start) {
+    uint8_t was_write = busy_write;
+    if (flag_timeout)
+        return;
+    if (busy) {
+        finished(start ? hw_i2c_then_start(b) : hw_i2c_then_write(b), was_write);
+    } else {
+        if (start)
+            hw_i2c_set(ST_START);
+        hw_i2c_write(b);
+    }
+    busy = 1;
+    busy_write = 1;
+}
+
+/* Fetching I2DAT hands back the byte received before and starts the next
+   one; `last` marks that next one as the read's last (not acknowledged).
+   After a time-out reads yield 0xFF, what an idle bus would give. */
+static uint8_t take_read(uint8_t last) {
     uint8_t s;
+    if (flag_timeout)
+        return 0xFF;
+    if (busy) {
+        s = last ? hw_i2c_then_last_read() : hw_i2c_then_read();
+        if (busy_write) {
+            finished(s, 1); /* the address */
+        } else if (!s) {
+            gave_up();
+        } else if (s & ST_BERR) {
+            flag_error = 1;
+        }
+        if (flag_timeout)
+            return 0xFF;
+    } else {
+        if (last)
+            hw_i2c_set(ST_LASTRD);
+        hw_i2c_received = hw_i2c_read();
+    }
+    busy = 1;
+    busy_write = 0;
+    return hw_i2c_received;
+}
+
+void i2c_settle(void) {
     if (!busy)
         return;
     busy = 0;
     if (flag_timeout)
         return;
-    s = wait_for(ST_DONE, 0);
-    if (flag_timeout)
-        return;
-    /* After a bus error the byte did not complete, so its missing ACK says
-       nothing about the slave. */
-    if (s & ST_BERR)
-        flag_error = 1;
-    else if (busy_write && !(s & ST_ACK))
-        flag_noack = 1;
+    finished(hw_i2c_wait(), busy_write);
 }
 
-static void send_stop(void) {
-    uint8_t s;
-    set_bits(ST_STOP);
-    if (!flag_timeout) {
-        s = wait_for(ST_STOP, 1);
-        if (s & ST_BERR)
-            flag_error = 1;
+/* The last byte of a read: with STOP set, fetching it from I2DAT starts no
+   further byte and the controller sends the STOP. A read ended any other way
+   (a START, a port command, the end of the stream) gets its STOP too, since
+   after the byte marked LASTRD only a STOP frees the bus cleanly. A STOP the
+   stream requested is left standing for the caller to settle. */
+static void end_read(void) {
+    uint8_t was_busy = busy;
+    receiving = 0;
+    first_read = 1;
+    busy = 0;
+    if (flag_timeout) {
+        i2c_put_result(0xFF);
+        return;
     }
+    if (was_busy) {
+        finished(hw_i2c_then_stop_read(), 0);
+    } else if (!hw_i2c_then_stop_read()) {
+        gave_up(); /* cannot happen: the byte was seen done already */
+    }
+    if (flag_timeout) {
+        i2c_put_result(0xFF);
+        return;
+    }
+    i2c_put_result(hw_i2c_received);
     bus_taken = 0;
+    wait_stop_sent();
+}
+
+/* A STOP the controller never got to send (it was given up on) leaves the
+   bus counted as taken, so that a later STOP still frees it. */
+static void send_stop(void) {
+    if (!flag_timeout) {
+        hw_i2c_set(ST_STOP);
+        bus_taken = 0;
+        wait_stop_sent();
+    }
     want_stop = 0;
 }
 
 void i2c_complete(void) {
-    i2c_settle();
     if (receiving) {
-        /* The last byte of a read: with STOP set, fetching it from I2DAT
-           starts no further byte and the controller sends the STOP. A read
-           ended any other way gets its STOP too, since after the byte
-           marked LASTRD only a STOP frees the bus cleanly. */
-        receiving = 0;
-        first_read = 1;
-        set_bits(ST_STOP);
-        i2c_put_result(read_data());
-        if (!flag_timeout) {
-            uint8_t s = wait_for(ST_STOP, 1);
-            if (s & ST_BERR)
-                flag_error = 1;
-        }
-        bus_taken = 0;
+        end_read();
         want_stop = 0;
-    } else if (want_stop) {
+        return;
+    }
+    i2c_settle();
+    if (want_stop) {
         if (bus_taken)
             send_stop();
         want_stop = 0;
@@ -179,42 +242,33 @@ void i2c_request_stop(void) {
 }
 
 void i2c_byte(uint8_t b, uint8_t more) {
+    uint8_t got;
+
     if (want_start) {
         /* A START right after a read (never sent by the host's grammar)
            first ends the read the only way the engine knows: its last byte
-           and a STOP. */
+           and a STOP. A STOP requested along with the START still follows
+           the new address. */
         if (receiving)
-            i2c_complete();
-        i2c_settle();
+            end_read();
         want_start = 0;
-        set_bits(ST_START);
-        write_data(b);
-        busy = 1;
-        busy_write = 1;
-        bus_taken = 1;
+        put_write(b, 1);
+        if (!flag_timeout)
+            bus_taken = 1;
         reading = b & 1;
         first_read = reading;
         receiving = 0;
     } else if (reading) {
-        /* A placeholder: fetching I2DAT hands back the byte received before
-           and starts the next one, so LASTRD must be set one fetch early. */
-        i2c_settle();
-        if (!more)
-            set_bits(ST_LASTRD);
-        if (first_read) {
+        /* A placeholder. The first one starts the read with a dummy fetch;
+           LASTRD goes on one fetch early, with the byte before the last. */
+        got = take_read(!more);
+        if (first_read)
             first_read = 0;
-            (void)read_data();
-        } else {
-            i2c_put_result(read_data());
-        }
-        busy = 1;
-        busy_write = 0;
+        else
+            i2c_put_result(got);
         receiving = 1;
     } else {
-        i2c_settle();
-        write_data(b);
-        busy = 1;
-        busy_write = 1;
+        put_write(b, 0);
     }
     if (want_stop)
         i2c_complete();

@@ -72,10 +72,10 @@ void isr_unused(void) __interrupt {
 }
 
 static void start_up(void) {
-    CPUCS = (CPUCS & (uint8_t)~CPUCS_CLKSPD_MASK) | CPUCS_CLKSPD_48MHZ;
+    CPUCS = (CPUCS & (uint8_t) ~(CPUCS_CLKSPD1 | CPUCS_CLKSPD0)) | CPUCS_CLKSPD1;
     IFCONFIG = IFCONFIG_IFCLKSRC | IFCONFIG_3048MHZ;
     SYNCDELAY;
-    EP8CFG = EPCFG_VALID | EPCFG_DIR_IN | EPCFG_TYPE_BULK;
+    EP8CFG = EPCFG_VALID | EPCFG_DIR | EPCFG_TYPE1;
     SYNCDELAY;
     /* OUT buffers belong to the firmware after reset; each write of the
        byte count hands one of the two back to the USB side. */
@@ -89,7 +89,7 @@ static void start_up(void) {
     SYNCDELAY;
 
     I2CTL = I2CTL_400KHZ;
-    AUTOPTRSETUP = AUTOPTRSETUP_BOTH;
+    AUTOPTRSETUP = AUTOPTRSETUP_APTREN | AUTOPTRSETUP_APTR1INC | AUTOPTRSETUP_APTR2INC;
     hw_timebase_init();
 
     USBIRQ = 0xFF;
@@ -108,9 +108,12 @@ static void delay_ms(uint8_t ms) {
 
 static void suspend(void) {
     WAKEUPCS |= WAKEUPCS_WU | WAKEUPCS_WU2;
-    /* Idle stops the oscillator while the bus is suspended; the resume
-       interrupt (bus activity or a wake-up pin) ends it. */
-    PCON |= 0x01;
+    /* Writing SUSPEND (any value) is what lets the chip stop its oscillator
+       and draw suspend current; idling the CPU alone keeps the chip powered.
+       Idle then lasts until the resume interrupt (bus activity or a wake-up
+       pin). */
+    SUSPEND = 0;
+    PCON |= PCON_IDLE;
     if ((WAKEUPCS & (WAKEUPCS_WU | WAKEUPCS_WU2)) && usb_remote_wakeup_enabled()) {
         /* Woken by a pin: the host allowed us to wake it, so signal resume
            for the 10 ms that lie within the 1..15 ms USB asks for. */

@@ -31,6 +31,24 @@ QByteArray AdapterSession::readFirmware(const QString &path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+void AdapterSession::setFirmwareImage(const QString &path) {
+    m_firmwarePath = path;
+    m_imageFromFile = true;
+    m_downloadDue = true;
+}
+
+QString AdapterSession::firmwareImageProblem(const QString &path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return file.errorString();
+    const qint64 size = file.readAll().size();
+    if (size != WIRE_FIRMWARE_IMAGE_SIZE)
+        return QStringLiteral("%1 bytes; an image is the adapter's whole RAM, %2 bytes")
+            .arg(size)
+            .arg(WIRE_FIRMWARE_IMAGE_SIZE);
+    return QString();
+}
+
 QString AdapterSession::listName(const QString &friendlyName, int address) {
     return friendlyName + QStringLiteral(" - [") + QString::number(address) + u']';
 }
@@ -113,8 +131,10 @@ int AdapterSession::ensureFirmware() {
         throw tr("Error: Device not found.");
 
     // A fresh chip reports alternate setting 0; only after a download have we
-    // switched to 1. Anything else is asked.
-    if (!m_outOfStep && m_device->altSetting() != 0) {
+    // switched to 1. Anything else is asked. An image given on the command
+    // line goes down once in any case: the adapter may still run another
+    // build of our firmware, which would answer the inquiry just the same.
+    if (!m_downloadDue && !m_outOfStep && m_device->altSetting() != 0) {
         unsigned char answer = 0;
         int length = 1;
         if (!controlTransfer(In, WIRE_REQUEST_INQUIRY, 0, &answer, length))
@@ -125,6 +145,10 @@ int AdapterSession::ensureFirmware() {
     }
 
     QByteArray image = readFirmware(m_firmwarePath);
+    // The program's own image is always whole; a file may be anything, and
+    // loading a part of an image would start half a program.
+    if (m_imageFromFile && image.size() != WIRE_FIRMWARE_IMAGE_SIZE)
+        throw tr("Error: Fail to send firmware.");
 
     unsigned char cpucs = 1; // hold the core in reset while its RAM is written
     int length = 1;
@@ -153,5 +177,6 @@ int AdapterSession::ensureFirmware() {
 
     if (!m_device->SetAltIntfc(WIRE_TRANSFER_ALT_SETTING))
         throw tr("Error: Fail to SetAltIntfc().");
+    m_downloadDue = false;
     return 1;
 }

@@ -32,6 +32,15 @@ public:
 
     CCyDriverDevice &device() { return *m_device; }
 
+    // Downloads the image in the file at `path` instead of the program's
+    // own: at the next transaction whatever the adapter runs then, and after
+    // that whenever the adapter does not run our firmware. A file that
+    // cannot be read or is not a whole RAM image fails the download with the
+    // download's error before the adapter is touched.
+    void setFirmwareImage(const QString &path);
+    // Why the file at `path` cannot be downloaded as a firmware image (not
+    // translated, for a command line); empty when it can.
+    static QString firmwareImageProblem(const QString &path);
     // How the adapter list names an adapter: "NAME - [ADDRESS]".
     static QString listName(const QString &friendlyName, int address);
 
@@ -50,6 +59,8 @@ private:
 
     std::unique_ptr<CCyDriverDevice> m_device;
     QString m_firmwarePath;
+    bool m_imageFromFile = false;
+    bool m_downloadDue = false;
     // An exchange broke off between the header and the whole reply. The
     // framing has no sequence numbers: the firmware may still wait for the
     // rest of that stream, or hold reply packets the host never took, and

@@ -32,6 +32,7 @@ void ReferenceCore::startUp(bool highSpeed) {
     rxLatched_ = false;
     lastRead_ = false;
     abandoned_ = false;
+    busTaken_ = false;
     readsOwed_ = 0;
     portAOe_ = 0;
     ep8_.clear();
@@ -82,8 +83,11 @@ QByteArray ReferenceCore::exchange(const QByteArray &stream, int replyCount) {
     return answer;
 }
 
+// A transaction given up on a stuck controller reports the error whatever
+// the stream does afterwards: an opening code clears the sticky flags, but
+// must not turn an abandoned transaction into a success.
 uint8_t ReferenceCore::statusByte() const {
-    return uint8_t((errorFlag_ ? WIRE_STATUS_FIRMWARE_ERROR : 0) |
+    return uint8_t((errorFlag_ || abandoned_ ? WIRE_STATUS_FIRMWARE_ERROR : 0) |
                    (noAckFlag_ ? WIRE_STATUS_NOACK : 0));
 }
 
@@ -237,6 +241,11 @@ void ReferenceCore::extended(int at, int length) {
         } else {
             flushPending();
         }
+        // A START requested after a read: the read is over, and its last
+        // byte and STOP go out before the pause rather than holding the bus
+        // through it.
+        if (startRequested_)
+            finishRead();
         completeInFlight();
         if (!abandoned_)
             bus_.elapse(int64_t(buffer_[at + 2] | (buffer_[at + 3] << 8)) * WaitUnitNs);
@@ -302,10 +311,14 @@ void ReferenceCore::flushPending(bool last) {
 }
 
 // A read that no STOP ended (a START or the end of the stream came first)
-// still gets its last byte, and a STOP frees the bus after it.
+// still gets its last byte, and a STOP frees the bus after it. A STOP the
+// stream requested stays requested: it belongs after the next byte.
 void ReferenceCore::finishRead() {
-    if (readMode_ && rxLatched_)
+    if (readMode_ && rxLatched_) {
+        const bool stopWanted = stopRequested_;
         doStop();
+        stopRequested_ = stopWanted;
+    }
 }
 
 void ReferenceCore::handToEngine(uint8_t byte, bool last) {
@@ -386,13 +399,18 @@ void ReferenceCore::controllerWrite(uint8_t byte, bool withStart) {
         rxLatched_ = false;
         readsOwed_ = 0;
     }
+    if (withStart)
+        busTaken_ = true;
     inFlightResult_ = withStart ? bus_.start(byte) : bus_.write(byte);
     inFlightIsWrite_ = true;
     inFlight_ = true;
 }
 
+// LASTRD holds for the one byte the fetch starts; a read that goes on after
+// it acknowledges again unless LASTRD is set anew.
 void ReferenceCore::triggerRead() {
     inFlightResult_ = bus_.read(!lastRead_);
+    lastRead_ = false;
     inFlightIsWrite_ = false;
     inFlight_ = true;
     rxByte_ = inFlightResult_.data;
@@ -426,8 +444,11 @@ void ReferenceCore::doStop() {
     }
     // Only a transfer this controller began has a STOP to end it; a read
     // always ends with one, since only STOP takes the controller out of it.
-    if (abandoned_ || (!endingRead && !bus_.owned()))
+    // What counts is the controller's own record: after a transaction was
+    // given up on, its START still stands and a later STOP frees the bus.
+    if (abandoned_ || (!endingRead && !busTaken_))
         return;
+    busTaken_ = false;
     inFlightResult_ = bus_.stop();
     inFlightIsWrite_ = false;
     inFlight_ = true;

@@ -112,6 +112,7 @@ private:
     uint8_t rxByte_ = 0xFF;
     bool lastRead_ = false;
     bool abandoned_ = false;
+    bool busTaken_ = false; // a START went out and no STOP since
     int readsOwed_ = 0;
 
     uint8_t portAOe_ = 0;

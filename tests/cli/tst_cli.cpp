@@ -10,6 +10,7 @@
 #include "SimUsbStack.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -57,12 +58,16 @@ QString dryRun(const QByteArray &script) {
 
 class TestCli : public QObject {
     Q_OBJECT
+    QTemporaryDir m_dir;
+    QString write(const QString &name, const QByteArray &bytes);
 private slots:
     void errorReport_data();
     void errorReport();
     void errorLandsWhereItWasPut();
     void runs_data();
     void runs();
+    void firmwareImage_data();
+    void firmwareImage();
     void logRecordsEverySend();
     void logThatStopsGrowingEndsTheRun();
     void inputLimit_data();
@@ -73,6 +78,14 @@ private slots:
     void simulatedAdapterKeepsWallClockTime_data();
     void simulatedAdapterKeepsWallClockTime();
 };
+
+QString TestCli::write(const QString &name, const QByteArray &bytes) {
+    const QString path = m_dir.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return QString();
+    return path;
+}
 
 void TestCli::errorReport_data() {
     QTest::addColumn<QString>("file");
@@ -178,6 +191,16 @@ static bool matches(const QByteArray &actual, const QByteArray &expected) {
     if (expected.startsWith('~'))
         return actual.contains(expected.mid(1));
     return actual == expected;
+}
+
+// Runs the tool with `input` on standard input and checks what it printed
+// and its exit status.
+static void expectRun(const QStringList &arguments, const QByteArray &input, int exitCode,
+                      const QByteArray &out, const QByteArray &err) {
+    const Run run = cli(arguments, input);
+    QVERIFY2(matches(run.out, out), run.out.constData());
+    QVERIFY2(matches(run.err, err), run.err.constData());
+    QCOMPARE(run.exitCode, exitCode);
 }
 
 void TestCli::runs_data() {
@@ -305,18 +328,56 @@ void TestCli::runs() {
     QFETCH(int, exitCode);
     QFETCH(QByteArray, out);
     QFETCH(QByteArray, err);
+    expectRun(arguments, input, exitCode, out, err);
+}
 
-    QProcess cli;
-    cli.start(QStringLiteral(BRANTLE_CLI), arguments);
-    QVERIFY(cli.waitForStarted());
-    cli.write(input);
-    cli.closeWriteChannel();
-    QVERIFY(cli.waitForFinished(30000));
-    const QByteArray stdOut = cli.readAllStandardOutput();
-    const QByteArray stdErr = cli.readAllStandardError();
-    QVERIFY2(matches(stdOut, out), stdOut.constData());
-    QVERIFY2(matches(stdErr, err), stdErr.constData());
-    QCOMPARE(cli.exitCode(), exitCode);
+// --firmware: the image in a file goes down instead of the built-in one; a
+// file that is not a whole image fails the download with its usual error
+// and a line that says why, and code that never answers fails the exchange
+// with a device error, without the tool hanging.
+void TestCli::firmwareImage_data() {
+    QTest::addColumn<QString>("image");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("out");
+    QTest::addColumn<QByteArray>("err");
+
+    QFile built(QStringLiteral(BRANTLE_FIRMWARE_IMAGE));
+    QVERIFY(built.open(QIODevice::ReadOnly));
+    const QByteArray image = built.readAll();
+    QCOMPARE(image.size(), 16384);
+    // 8051 "SJMP $" all over the RAM: it runs, and answers nothing.
+    QByteArray spin;
+    while (spin.size() < image.size())
+        spin += QByteArray::fromHex("80FE");
+
+    QTest::newRow("the built image") << write("built.bix", image) << 0
+                                     << QByteArray("90 00 , 91 19 00 ;\n") << QByteArray("OK.\n");
+    QTest::newRow("missing file")
+        << m_dir.filePath("missing.bix") << 3 << QByteArray()
+        << QByteArray("Error: Fail to send firmware.\nbrantle-cli: firmware image " +
+                      m_dir.filePath("missing.bix").toUtf8() + ": No such file or directory\n");
+    const QString truncated = write("truncated.bix", image.left(1000));
+    QTest::newRow("truncated file")
+        << truncated << 3 << QByteArray()
+        << QByteArray("Error: Fail to send firmware.\nbrantle-cli: firmware image " +
+                      truncated.toUtf8() +
+                      ": 1000 bytes; an image is the adapter's whole RAM, 16384 bytes\n");
+    QTest::newRow("code that never answers")
+        << write("spin.bix", spin) << 3 << QByteArray() << QByteArray("~Error: F");
+}
+
+void TestCli::firmwareImage() {
+    QFETCH(QString, image);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, out);
+    QFETCH(QByteArray, err);
+    QVERIFY(!image.isEmpty());
+
+    QElapsedTimer clock;
+    clock.start();
+    expectRun({"--sim", "--firmware", image}, "90 00 , 91 FF FF ;", exitCode, out, err);
+    // Whatever the image, the answer comes within the host's own time-outs.
+    QVERIFY2(clock.elapsed() < 25000, qPrintable(QString::number(clock.elapsed())));
 }
 
 // The log is read back with an independent CSV reader: one row per send,

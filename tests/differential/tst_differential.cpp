@@ -198,12 +198,16 @@ class TestDifferential : public QObject {
 private slots:
     void sameOutcome_data();
     void sameOutcome();
+    void settledBehaviour_data();
+    void settledBehaviour();
     void fullSpeed();
     void workedTransactionAnswersFromTheEeprom();
     void randomScripts_data();
     void randomScripts();
     void randomStreams_data();
     void randomStreams();
+    void anyBytes_data();
+    void anyBytes();
 };
 
 void TestDifferential::sameOutcome_data() {
@@ -396,6 +400,76 @@ void TestDifferential::sameOutcome() {
     QVERIFY2(difference.isEmpty(), qPrintable(difference));
 }
 
+// Streams outside the script grammar on which the firmware and the
+// reference once went different ways; each now has one sound outcome, and
+// both sides must give exactly that.
+void TestDifferential::settledBehaviour_data() {
+    QTest::addColumn<Transactions>("transactions");
+    QTest::addColumn<QList<QByteArray>>("replies");
+    QTest::addColumn<QString>("events"); // empty: not checked
+    // Bus time from the first STOP to the START after it, at least (0: not checked).
+    QTest::addColumn<int>("stopToStartNs");
+
+    // A stuck controller is a failure, whatever comes after it: an opening
+    // code later in the same stream clears NoAck and bus errors, not the
+    // stall. The error then sticks until an opening code in a later stream.
+    QTest::newRow("stall survives an opening code in the same stream")
+        << Transactions{withSclHeld(tx("0001 0012 0013 A2 10 0001 0014", 1), 30'000'000),
+                        afterIdle(tx("0012 0013 A2 10 0014", 1), 10'000'000),
+                        tx("0001 0012 0013 A2 10 0014", 1)}
+        << QList<QByteArray>{hex("80"), hex("80"), hex("00")} << QString() << 0;
+    QTest::newRow("stall in a read, opening code, more reads")
+        << Transactions{withSclHeld(tx("0001 0012 0013 A3 FF FF 0001 FF 0014", 3),
+                                    std::numeric_limits<int64_t>::max())}
+        << QList<QByteArray>{hex("FF FF 80")} << QString() << 0;
+    // A START right after a read ends the read with its STOP; a STOP asked
+    // for after the new address is still sent, so the bus is free and the
+    // next transaction begins with a plain START.
+    QTest::newRow("STOP after a START right after a read")
+        << Transactions{tx("0013 A3 FF 0013 A2 0014", 2), tx("0001 0012 0013 A2 10 0014", 1)}
+        << QList<QByteArray>{hex("00 00"), hex("00")} << QString("S A3+ r00- P S A2+ P S A2+ 10+ P")
+        << 0;
+    QTest::newRow("STOP after a START right after a read, with data")
+        << Transactions{tx("0001 0012 0013 A3 FF FF 0013 A2 0000 0014", 3)}
+        << QList<QByteArray>{hex("00 01 00")} << QString("S A3+ r00+ r01- P S A2+ 00+ P") << 0;
+    // A START after a read, then a wait: the read is over, so its STOP goes
+    // out before the pause instead of holding the bus through it.
+    QTest::newRow("START after a read, then a wait")
+        << Transactions{tx("0001 0012 0013 A3 FF 0013 0030 04 01 0A 00 A2 0014", 2)}
+        << QList<QByteArray>{hex("00 00")} << QString("S A3+ r00- P S A2+ P") << 200'000;
+    // LASTRD leaves one byte unacknowledged; a read that goes on after it
+    // (here past a wait that no bus byte followed) acknowledges again until
+    // its own last byte.
+    QTest::newRow("LASTRD holds for one byte")
+        << Transactions{tx("0001 0012 0013 A3 FF 0030 04 01 01 00 0001 FF FF 0014", 4)}
+        << QList<QByteArray>{hex("00 01 02 00")} << QString("S A3+ r00- r01+ r02- P") << 0;
+}
+
+void TestDifferential::settledBehaviour() {
+    QFETCH(Transactions, transactions);
+    QFETCH(QList<QByteArray>, replies);
+    QFETCH(QString, events);
+    QFETCH(int, stopToStartNs);
+
+    const Outcome firmware = runFirmware(transactions);
+    const Outcome reference = runReference(transactions);
+    for (const Outcome *o : {&reference, &firmware}) {
+        const char *side = o == &firmware ? "firmware" : "reference";
+        QVERIFY2(o->replies == replies, qPrintable(QString("%1: %2").arg(side, o->describe())));
+        if (!events.isEmpty())
+            QVERIFY2(o->events == events, qPrintable(QString("%1: %2").arg(side, o->events)));
+        if (stopToStartNs) {
+            static const QRegularExpression gap(R"((?:^| )P@(\d+) S@(\d+))");
+            const QRegularExpressionMatch m = gap.match(o->timedEvents);
+            QVERIFY2(m.hasMatch(), qPrintable(o->timedEvents));
+            QVERIFY2(m.captured(2).toLongLong() - m.captured(1).toLongLong() >= stopToStartNs,
+                     qPrintable(QString("%1: %2").arg(side, o->timedEvents)));
+        }
+    }
+    const QString difference = compareOutcomes(firmware, reference);
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+}
+
 // Replies in 64-byte packets at full speed, the last one short or full.
 void TestDifferential::fullSpeed() {
     Setup setup;
@@ -510,6 +584,79 @@ void TestDifferential::randomStreams() {
         compareOutcomes(runFirmware(transactions), runReference(transactions));
     QVERIFY2(difference.isEmpty(),
              qPrintable(QString::fromLatin1(stream.toHex(' ')) + QLatin1Char('\n') + difference));
+}
+
+// Streams of any bytes at all, with faults on the bus: the firmware must
+// handle whatever arrives. The bytes lean towards the escape and its codes,
+// so that opening codes, STARTs and STOPs land inside reads and waits, and
+// extended blocks come with any length and sub-code.
+void TestDifferential::anyBytes_data() {
+    QTest::addColumn<Transactions>("transactions");
+
+    static const uint8_t codes[] = {0x00, 0x01, 0x11, 0x12, 0x13, 0x13, 0x14, 0x14, 0x30, 0x30};
+    static const uint8_t addresses[] = {0xA2, 0xA3, 0x90, 0x91, 0xA1};
+    QRandomGenerator random(4242u);
+    auto stream = [&] {
+        QByteArray bytes;
+        const int n = 1 + int(random.bounded(40));
+        while (bytes.size() < n) {
+            const int kind = int(random.bounded(100));
+            if (kind < 25) {
+                bytes.append(char(random.bounded(256)));
+            } else if (kind < 35) {
+                bytes.append(char(0xFF));
+            } else if (kind < 50) {
+                bytes.append('\0');
+                bytes.append(char(codes[random.bounded(int(sizeof codes))]));
+            } else if (kind < 62) {
+                bytes += QByteArray::fromHex("0013");
+                bytes.append(char(addresses[random.bounded(int(sizeof addresses))]));
+            } else if (kind < 72) {
+                // An extended block of any length and sub-code, often a wait.
+                bytes += QByteArray::fromHex("0030");
+                const int length = int(random.bounded(7));
+                bytes.append(char(length));
+                bytes.append(char(random.bounded(100) < 60 ? 0x01 : random.bounded(5)));
+                for (int k = 2; k < length; ++k)
+                    bytes.append(
+                        char(random.bounded(100) < 70 ? random.bounded(4) : random.bounded(256)));
+            } else if (kind < 80) {
+                bytes.append('\0');
+                bytes.append(char(random.bounded(256)));
+            } else {
+                bytes += QByteArray::fromHex("0014");
+            }
+        }
+        return bytes;
+    };
+    for (int i = 0; i < 1500; ++i) {
+        Transactions transactions;
+        const int count = 1 + int(random.bounded(2));
+        for (int t = 0; t < count; ++t) {
+            Transaction one = tx(stream(), int(random.bounded(12)));
+            const int fault = int(random.bounded(100));
+            if (fault < 6)
+                one.holdSclNs = random.bounded(2) ? 30'000'000 : 1'000'000;
+            else if (fault < 12)
+                one.busErrorAt = 1 + int(random.bounded(6));
+            if (random.bounded(100) < 10)
+                one.idleNs = 6'000'000;
+            transactions << one;
+        }
+        QTest::addRow("bytes %d", i) << transactions;
+    }
+}
+
+void TestDifferential::anyBytes() {
+    QFETCH(Transactions, transactions);
+    const QString difference =
+        compareOutcomes(runFirmware(transactions), runReference(transactions));
+    if (!difference.isEmpty()) {
+        QString streams;
+        for (const Transaction &t : transactions)
+            streams += QString::fromLatin1(t.stream.toHex(' ')) + QLatin1Char('\n');
+        QFAIL(qPrintable(streams + difference));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestDifferential)

@@ -69,15 +69,13 @@ uint8_t FakeFx2::i2cStatus() {
     return s;
 }
 
+// A byte that meets a held SCL never reports DONE. The controller goes on
+// when it is used again (in a later transaction); the bus then says whether
+// SCL is still held.
 void FakeFx2::apply(const BusReply &reply, bool isWrite) {
     m_berr = reply.busError;
     m_ack = isWrite && reply.ack;
-    if (reply.sclHeld) {
-        m_stuck = true;
-        m_done = false;
-        return;
-    }
-    m_done = true;
+    m_done = !reply.sclHeld;
 }
 
 void FakeFx2::finishStop() {
@@ -85,16 +83,11 @@ void FakeFx2::finishStop() {
     m_busTaken = false;
     m_readMode = false;
     m_receiving = false;
-    if (reply.sclHeld) {
-        m_stuck = true;
-        return;
-    }
-    m_stopPending = false;
+    if (!reply.sclHeld)
+        m_stopPending = false;
 }
 
 void FakeFx2::i2cSet(uint8_t bits) {
-    if (m_stuck)
-        return;
     if (bits & I2csStart)
         m_startPending = true;
     if (bits & I2csLastRead)
@@ -109,8 +102,6 @@ void FakeFx2::i2cSet(uint8_t bits) {
 }
 
 void FakeFx2::i2cWrite(uint8_t b) {
-    if (m_stuck)
-        return;
     m_done = false;
     m_berr = false;
     if (m_startPending) {
@@ -129,8 +120,6 @@ void FakeFx2::i2cWrite(uint8_t b) {
 
 uint8_t FakeFx2::i2cRead() {
     const uint8_t value = m_data;
-    if (m_stuck)
-        return value;
     m_done = false;
     m_berr = false;
     if (m_stopPending) {

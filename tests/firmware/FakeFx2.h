@@ -100,7 +100,6 @@ private:
     bool m_done = false;
     bool m_ack = false;
     bool m_berr = false;
-    bool m_stuck = false;
     bool m_busTaken = false;
     bool m_readMode = false;
     bool m_receiving = false;

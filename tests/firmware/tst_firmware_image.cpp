@@ -81,6 +81,9 @@ private slots:
     void autovectorHandlers_data();
     void autovectorHandlers();
     void unoccupiedBytesAreFill();
+    void oldAutopointerImage();
+    void instructionSequences_data();
+    void instructionSequences();
     void resourceIsTheBuiltImage();
 };
 
@@ -206,6 +209,76 @@ void FirmwareImageTest::unoccupiedBytesAreFill() {
     QCOMPARE(allFill(WIRE_AUTOVECTOR_ADDRESS + AutovectorEntries * AutovectorEntrySize,
                      WIRE_FIRMWARE_IMAGE_SIZE),
              -1);
+}
+
+// The image built with the auto-pointer data registers declared as SFRs: its
+// copy loop is the one SFR-to-SFR move that copies nothing on the chip, and
+// the shipped image has no such move.
+void FirmwareImageTest::oldAutopointerImage() {
+    QFile file(QStringLiteral(BRANTLE_OLD_AUTOPOINTER_IMAGE));
+    QVERIFY2(file.open(QIODevice::ReadOnly), BRANTLE_OLD_AUTOPOINTER_IMAGE);
+    const QByteArray old = file.readAll();
+    QCOMPARE(old.size(), WIRE_FIRMWARE_IMAGE_SIZE);
+    const QByteArray sfrMove = QByteArray::fromHex("859C9F"); // mov 0x9F,0x9C
+    QVERIFY(old.contains(sfrMove));
+    QVERIFY(!m_image.contains(sfrMove));
+}
+
+// Orders of instructions the chip requires, found in the built code:
+// "??" stands for any byte. With a function named, the bytes must lie
+// between its symbol and the next one; without, anywhere in the code.
+void FirmwareImageTest::instructionSequences_data() {
+    QTest::addColumn<QString>("function");
+    QTest::addColumn<QString>("pattern");
+
+    // At 400 kHz the controller may finish the STOP before a late fetch of
+    // the last byte: STOP is written through @R0 (I2CS) and I2DAT fetched
+    // through @R1 on the very next instruction, with interrupts off.
+    QTest::newRow("last byte fetched on the instruction after STOP") << "_hw_i2c_then_stop_read"
+                                                                     << "74 40 F2 E3";
+    QTest::newRow("interrupts off around the STOP and the fetch") << "_hw_i2c_then_stop_read"
+                                                                  << "C2 AF";
+    QTest::newRow("@R0 and @R1 on I2CS and I2DAT") << "_hw_i2c_then_stop_read"
+                                                   << "75 92 E6 78 78 79 79";
+    QTest::newRow("next byte written as soon as DONE shows") << "_hw_i2c_then_write"
+                                                             << "E2 20 E0 ??";
+    // The auto-pointers' data registers are xdata registers.
+    QTest::newRow("copy through XAUTODAT1 and XAUTODAT2") << "_hw_copy"
+                                                          << "90 E6 7B E0 90 E6 7C F0";
+    // Suspend: SUSPEND written, then the CPU idled.
+    QTest::newRow("suspend writes SUSPEND before idling") << ""
+                                                          << "90 E6 81 ?? F0 43 87 01";
+}
+
+void FirmwareImageTest::instructionSequences() {
+    QFETCH(QString, function);
+    QFETCH(QString, pattern);
+
+    uint32_t from = m_codeStart;
+    uint32_t to = m_codeEnd;
+    if (!function.isEmpty()) {
+        QVERIFY2(m_map.symbols.contains(function), qPrintable(function));
+        from = m_map.symbols.value(function);
+        for (const uint32_t address : m_map.symbols)
+            if (address > from && address < to && address < m_codeEnd)
+                to = address;
+    }
+    const QStringList bytes = pattern.split(u' ');
+    auto matchesAt = [&](uint32_t at) {
+        for (int k = 0; k < bytes.size(); ++k) {
+            if (bytes[k] != QLatin1String("??") &&
+                uint8_t(m_image[int(at) + k]) != bytes[k].toUInt(nullptr, 16))
+                return false;
+        }
+        return true;
+    };
+    bool found = false;
+    for (uint32_t at = from; at + bytes.size() <= to && !found; ++at)
+        found = matchesAt(at);
+    QVERIFY2(found, qPrintable(QString("%1 not in 0x%2..0x%3")
+                                   .arg(pattern)
+                                   .arg(from, 4, 16, QChar('0'))
+                                   .arg(to, 4, 16, QChar('0'))));
 }
 
 void FirmwareImageTest::resourceIsTheBuiltImage() {

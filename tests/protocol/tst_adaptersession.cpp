@@ -90,6 +90,8 @@ private slots:
     void firmwareDecisions_data();
     void firmwareDecisions();
     void downloadWritesTheImageInFourChunks();
+    void imageFromFile_data();
+    void imageFromFile();
     void shortChunkResumesAtTheFirstUnsentByte();
     void chunkThatMovesNothingFails();
     void emptyImageStillResetsAndSwitches();
@@ -228,6 +230,48 @@ void TestAdapterSession::downloadWritesTheImageInFourChunks() {
             written += e.data;
     QCOMPARE(written, image);
     QCOMPARE(bench.chip->ram(), image);
+}
+
+// An image given in a file goes down at the next transaction even to an
+// adapter that answers the inquiry (it may run another build), and only
+// then; a file that is not a whole image fails before the adapter is touched.
+void TestAdapterSession::imageFromFile_data() {
+    QTest::addColumn<int>("size");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<QStringList>("trace");
+
+    QTest::newRow("whole image") << 16384 << QString() << fullDownload.mid(0, 6);
+    QTest::newRow("truncated") << 1000 << "Error: Fail to send firmware." << QStringList();
+    QTest::newRow("empty") << 0 << "Error: Fail to send firmware." << QStringList();
+    QTest::newRow("too long") << 16385 << "Error: Fail to send firmware." << QStringList();
+}
+
+void TestAdapterSession::imageFromFile() {
+    QFETCH(int, size);
+    QFETCH(QString, error);
+    QFETCH(QStringList, trace);
+
+    QTemporaryFile file;
+    QVERIFY(file.open());
+    QByteArray image = AdapterSession::readFirmware();
+    image.resize(size, char(0xAA));
+    QCOMPARE(file.write(image), qint64(size));
+    file.close();
+
+    Bench bench;
+    bench.download();
+    bench.session->setFirmwareImage(file.fileName());
+    QCOMPARE(AdapterSession::firmwareImageProblem(file.fileName()).isEmpty(), error.isEmpty());
+    QCOMPARE(thrown([&] { bench.session->ensureFirmware(); }), error);
+    QCOMPARE(bench.controlTrace(), trace);
+    if (!error.isEmpty())
+        return;
+    QCOMPARE(bench.chip->ram(), image);
+    // Once down and started, the inquiry decides again.
+    bench.stack.advanceTime(Fx2Chip::StartUpNs);
+    bench.stack.clearLog();
+    QCOMPARE(bench.session->ensureFirmware(), 0);
+    QCOMPARE(bench.controlTrace(), QStringList{"00@0000:1"});
 }
 
 void TestAdapterSession::shortChunkResumesAtTheFirstUnsentByte() {
