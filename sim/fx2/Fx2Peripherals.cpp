@@ -25,9 +25,9 @@ constexpr uint8_t OeSfrs[5] = {sfr::OEA, sfr::OEB, sfr::OEC, sfr::OED, sfr::OEE}
 // interrupt sources the model never raises (IN-bulk-NAK, PING-NAK, USB
 // errors).
 constexpr uint16_t PlainRegisters[] = {
-    xreg::IFCONFIG, xreg::REVCTL,   xreg::EP1OUTCFG, xreg::EP1INCFG, 0xE658, 0xE659,
-    0xE65A,         0xE65B,         xreg::USBIE,     xreg::EPIE,     0xE662, 0xE663,
-    0xE664,         xreg::INTSETUP, xreg::PORTACFG,  0xE671,         0xE672};
+    xreg::IFCONFIG, xreg::REVCTL, xreg::EP1OUTCFG, xreg::EP1INCFG, 0xE658, 0xE659,
+    0xE65A,         0xE65B,       xreg::USBIE,     xreg::EPIE,     0xE662, 0xE663,
+    0xE664,         0xE665,       xreg::INTSETUP,  xreg::PORTACFG, 0xE671, 0xE672};
 // Of those, the request registers that are cleared by writing 1.
 constexpr uint16_t WriteOneToClear[] = {0xE659, 0xE65B, 0xE663};
 

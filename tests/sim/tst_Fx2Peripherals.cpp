@@ -4,6 +4,7 @@
 
 #include "Eeprom24.h"
 #include "Fx2Peripherals.h"
+#include "Fx2RegisterReference.h"
 #include "Fx2Registers.h"
 #include "I2cBus.h"
 #include "SimTestUtil.h"
@@ -88,165 +89,190 @@ class TestFx2Peripherals : public QObject {
     Q_OBJECT
 
 private slots:
-    // Addresses and bits as the chip's technical reference gives them, here
-    // taken from the public FX2 register headers (fx2lib's fx2regs.h and
-    // libfx2's fx2regs.h agree on every address below; for the bits of
-    // CPUCS and EICON fx2lib's names are used, libfx2's generated masks for
-    // those two registers are one bit off).
+    // The model's addresses and bits against the chip's register tables
+    // (Fx2RegisterReference.h, which names its sources).
     void registerAddressesFromTheReference_data() {
+        QTest::addColumn<QString>("name");
         QTest::addColumn<int>("model");
-        QTest::addColumn<int>("reference");
         QTest::addColumn<bool>("isSfr");
-        const auto x = [](const char *name, int model, int reference) {
-            QTest::newRow(name) << model << reference << false;
+        const auto row = [](const char *name, int model, bool isSfr) {
+            QTest::newRow(name) << QString::fromLatin1(name) << model << isSfr;
         };
-        const auto s = [](const char *name, int model, int reference) {
-            QTest::newRow(name) << model << reference << true;
-        };
-        s("IOA", sfr::IOA, 0x80);
-        s("IOB", sfr::IOB, 0x90);
-        s("EXIF", sfr::EXIF, 0x91);
-        s("AUTOPTRH1", sfr::AUTOPTRH1, 0x9A);
-        s("AUTOPTRL1", sfr::AUTOPTRL1, 0x9B);
-        s("AUTOPTRH2", sfr::AUTOPTRH2, 0x9D);
-        s("AUTOPTRL2", sfr::AUTOPTRL2, 0x9E);
-        s("IOC", sfr::IOC, 0xA0);
-        s("INT2CLR", sfr::INT2CLR, 0xA1);
-        s("INT4CLR", sfr::INT4CLR, 0xA2);
-        s("EP2468STAT", sfr::EP2468STAT, 0xAA);
-        s("AUTOPTRSETUP", sfr::AUTOPTRSETUP, 0xAF);
-        s("IOD", sfr::IOD, 0xB0);
-        s("IOE", sfr::IOE, 0xB1);
-        s("OEA", sfr::OEA, 0xB2);
-        s("OEE", sfr::OEE, 0xB6);
-        s("EP01STAT", sfr::EP01STAT, 0xBA);
-        s("EICON", sfr::EICON, 0xD8);
-        s("EIE", sfr::EIE, 0xE8);
-        x("CPUCS", xreg::CPUCS, 0xE600);
-        x("IFCONFIG", xreg::IFCONFIG, 0xE601);
-        x("REVID", xreg::REVID, 0xE60A);
-        x("REVCTL", xreg::REVCTL, 0xE60B);
-        x("EP1OUTCFG", xreg::EP1OUTCFG, 0xE610);
-        x("EP1INCFG", xreg::EP1INCFG, 0xE611);
-        x("EP2CFG", xreg::EP2CFG, 0xE612);
-        x("EP4CFG", xreg::EP4CFG, 0xE613);
-        x("EP6CFG", xreg::EP6CFG, 0xE614);
-        x("EP8CFG", xreg::EP8CFG, 0xE615);
-        x("OUTPKTEND", xreg::OUTPKTEND, 0xE649);
-        x("USBIE", xreg::USBIE, 0xE65C);
-        x("USBIRQ", xreg::USBIRQ, 0xE65D);
-        x("EPIE", xreg::EPIE, 0xE65E);
-        x("EPIRQ", xreg::EPIRQ, 0xE65F);
-        x("INT2IVEC", xreg::INT2IVEC, 0xE666);
-        x("INT4IVEC", xreg::INT4IVEC, 0xE667);
-        x("INTSETUP", xreg::INTSETUP, 0xE668);
-        x("PORTACFG", xreg::PORTACFG, 0xE670);
-        x("I2CS", xreg::I2CS, 0xE678);
-        x("I2DAT", xreg::I2DAT, 0xE679);
-        x("I2CTL", xreg::I2CTL, 0xE67A);
-        x("XAUTODAT1", xreg::XAUTODAT1, 0xE67B);
-        x("XAUTODAT2", xreg::XAUTODAT2, 0xE67C);
-        x("USBCS", xreg::USBCS, 0xE680);
-        x("SUSPEND", xreg::SUSPEND, 0xE681);
-        x("WAKEUPCS", xreg::WAKEUPCS, 0xE682);
-        x("TOGCTL", xreg::TOGCTL, 0xE683);
-        x("USBFRAMEH", xreg::USBFRAMEH, 0xE684);
-        x("USBFRAMEL", xreg::USBFRAMEL, 0xE685);
-        x("MICROFRAME", xreg::MICROFRAME, 0xE686);
-        x("FNADDR", xreg::FNADDR, 0xE687);
-        x("EP0BCH", xreg::EP0BCH, 0xE68A);
-        x("EP0BCL", xreg::EP0BCL, 0xE68B);
-        x("EP1OUTBC", xreg::EP1OUTBC, 0xE68D);
-        x("EP1INBC", xreg::EP1INBC, 0xE68F);
-        x("EP2BCH", xreg::EP2BCH, 0xE690);
-        x("EP2BCL", xreg::EP2BCL, 0xE691);
-        x("EP4BCH", xreg::EP4BCH, 0xE694);
-        x("EP4BCL", xreg::EP4BCL, 0xE695);
-        x("EP6BCH", xreg::EP6BCH, 0xE698);
-        x("EP6BCL", xreg::EP6BCL, 0xE699);
-        x("EP8BCH", xreg::EP8BCH, 0xE69C);
-        x("EP8BCL", xreg::EP8BCL, 0xE69D);
-        x("EP0CS", xreg::EP0CS, 0xE6A0);
-        x("EP1OUTCS", xreg::EP1OUTCS, 0xE6A1);
-        x("EP1INCS", xreg::EP1INCS, 0xE6A2);
-        x("EP2CS", xreg::EP2CS, 0xE6A3);
-        x("EP4CS", xreg::EP4CS, 0xE6A4);
-        x("EP6CS", xreg::EP6CS, 0xE6A5);
-        x("EP8CS", xreg::EP8CS, 0xE6A6);
-        x("SUDPTRH", xreg::SUDPTRH, 0xE6B3);
-        x("SUDPTRL", xreg::SUDPTRL, 0xE6B4);
-        x("SUDPTRCTL", xreg::SUDPTRCTL, 0xE6B5);
-        x("SETUPDAT", xreg::SETUPDAT, 0xE6B8);
-        x("EP0BUF", xreg::EP0BUF, 0xE740);
-        x("EP1OUTBUF", xreg::EP1OUTBUF, 0xE780);
-        x("EP1INBUF", xreg::EP1INBUF, 0xE7C0);
-        x("EP2FIFOBUF", xreg::EP2FIFOBUF, 0xF000);
-        x("EP4FIFOBUF", xreg::EP4FIFOBUF, 0xF400);
-        x("EP6FIFOBUF", xreg::EP6FIFOBUF, 0xF800);
-        x("EP8FIFOBUF", xreg::EP8FIFOBUF, 0xFC00);
+        for (const auto &[name, address] : std::initializer_list<std::pair<const char *, int>>{
+                 {"IOA", sfr::IOA},
+                 {"IOB", sfr::IOB},
+                 {"EXIF", sfr::EXIF},
+                 {"AUTOPTRH1", sfr::AUTOPTRH1},
+                 {"AUTOPTRL1", sfr::AUTOPTRL1},
+                 {"AUTOPTRH2", sfr::AUTOPTRH2},
+                 {"AUTOPTRL2", sfr::AUTOPTRL2},
+                 {"IOC", sfr::IOC},
+                 {"INT2CLR", sfr::INT2CLR},
+                 {"INT4CLR", sfr::INT4CLR},
+                 {"EP2468STAT", sfr::EP2468STAT},
+                 {"AUTOPTRSETUP", sfr::AUTOPTRSETUP},
+                 {"IOD", sfr::IOD},
+                 {"IOE", sfr::IOE},
+                 {"OEA", sfr::OEA},
+                 {"OEB", sfr::OEB},
+                 {"OEC", sfr::OEC},
+                 {"OED", sfr::OED},
+                 {"OEE", sfr::OEE},
+                 {"EP01STAT", sfr::EP01STAT},
+                 {"EICON", sfr::EICON},
+                 {"EIE", sfr::EIE}})
+            row(name, address, true);
+        for (const auto &[name, address] : std::initializer_list<std::pair<const char *, int>>{
+                 {"CPUCS", xreg::CPUCS},           {"IFCONFIG", xreg::IFCONFIG},
+                 {"REVID", xreg::REVID},           {"REVCTL", xreg::REVCTL},
+                 {"EP1OUTCFG", xreg::EP1OUTCFG},   {"EP1INCFG", xreg::EP1INCFG},
+                 {"EP2CFG", xreg::EP2CFG},         {"EP4CFG", xreg::EP4CFG},
+                 {"EP6CFG", xreg::EP6CFG},         {"EP8CFG", xreg::EP8CFG},
+                 {"OUTPKTEND", xreg::OUTPKTEND},   {"USBIE", xreg::USBIE},
+                 {"USBIRQ", xreg::USBIRQ},         {"EPIE", xreg::EPIE},
+                 {"EPIRQ", xreg::EPIRQ},           {"INT2IVEC", xreg::INT2IVEC},
+                 {"INT4IVEC", xreg::INT4IVEC},     {"INTSETUP", xreg::INTSETUP},
+                 {"PORTACFG", xreg::PORTACFG},     {"I2CS", xreg::I2CS},
+                 {"I2DAT", xreg::I2DAT},           {"I2CTL", xreg::I2CTL},
+                 {"XAUTODAT1", xreg::XAUTODAT1},   {"XAUTODAT2", xreg::XAUTODAT2},
+                 {"USBCS", xreg::USBCS},           {"SUSPEND", xreg::SUSPEND},
+                 {"WAKEUPCS", xreg::WAKEUPCS},     {"TOGCTL", xreg::TOGCTL},
+                 {"USBFRAMEH", xreg::USBFRAMEH},   {"USBFRAMEL", xreg::USBFRAMEL},
+                 {"MICROFRAME", xreg::MICROFRAME}, {"FNADDR", xreg::FNADDR},
+                 {"EP0BCH", xreg::EP0BCH},         {"EP0BCL", xreg::EP0BCL},
+                 {"EP1OUTBC", xreg::EP1OUTBC},     {"EP1INBC", xreg::EP1INBC},
+                 {"EP2BCH", xreg::EP2BCH},         {"EP2BCL", xreg::EP2BCL},
+                 {"EP4BCH", xreg::EP4BCH},         {"EP4BCL", xreg::EP4BCL},
+                 {"EP6BCH", xreg::EP6BCH},         {"EP6BCL", xreg::EP6BCL},
+                 {"EP8BCH", xreg::EP8BCH},         {"EP8BCL", xreg::EP8BCL},
+                 {"EP0CS", xreg::EP0CS},           {"EP1OUTCS", xreg::EP1OUTCS},
+                 {"EP1INCS", xreg::EP1INCS},       {"EP2CS", xreg::EP2CS},
+                 {"EP4CS", xreg::EP4CS},           {"EP6CS", xreg::EP6CS},
+                 {"EP8CS", xreg::EP8CS},           {"SUDPTRH", xreg::SUDPTRH},
+                 {"SUDPTRL", xreg::SUDPTRL},       {"SUDPTRCTL", xreg::SUDPTRCTL},
+                 {"SETUPDAT", xreg::SETUPDAT},     {"EP0BUF", xreg::EP0BUF},
+                 {"EP1OUTBUF", xreg::EP1OUTBUF},   {"EP1INBUF", xreg::EP1INBUF},
+                 {"EP2FIFOBUF", xreg::EP2FIFOBUF}, {"EP4FIFOBUF", xreg::EP4FIFOBUF},
+                 {"EP6FIFOBUF", xreg::EP6FIFOBUF}, {"EP8FIFOBUF", xreg::EP8FIFOBUF}})
+            row(name, address, false);
     }
     void registerAddressesFromTheReference() {
+        QFETCH(QString, name);
         QFETCH(int, model);
-        QFETCH(int, reference);
         QFETCH(bool, isSfr);
-        QCOMPARE(model, reference);
+        const fx2ref::Register *reference = fx2ref::findRegister(qPrintable(name));
+        QVERIFY(reference);
+        QCOMPARE(int(reference->address), model);
+        QCOMPARE(reference->space == fx2ref::Space::Sfr, isSfr);
+    }
+
+    // Every register of the chip's tables is either the core's, or answered
+    // by the model, or (the slave FIFOs, GPIF, breakpoints, the serial ports'
+    // 230 kbaud clock, which the model leaves out) seen as an access to
+    // something it does not know.
+    void everyRegisterIsModelledOrSeen_data() {
+        QTest::addColumn<int>("index");
+        for (int i = 0; i < int(std::size(fx2ref::registers)); ++i)
+            QTest::newRow(fx2ref::registers[i].name) << i;
+    }
+    void everyRegisterIsModelledOrSeen() {
+        QFETCH(int, index);
+        const fx2ref::Register &reference = fx2ref::registers[index];
+        const QString name = QString::fromLatin1(reference.name);
+        static const QStringList leftOut = {
+            "EP24FIFOFLGS",   "EP68FIFOFLGS", "GPIFTRIG",    "GPIFSGLDATH",  "GPIFSGLDATLX",
+            "GPIFSGLDATLNOX", "PINFLAGSAB",   "PINFLAGSCD",  "FIFORESET",    "BREAKPT",
+            "BPADDRH",        "BPADDRL",      "UART230",     "FIFOPINPOLAR", "EP2FIFOCFG",
+            "EP4FIFOCFG",     "EP6FIFOCFG",   "EP8FIFOCFG",  "INPKTEND",     "GPIFIE",
+            "GPIFIRQ",        "EP2FIFOFLGS",  "EP4FIFOFLGS", "EP6FIFOFLGS",  "EP8FIFOFLGS",
+            "EP2FIFOBCH",     "EP2FIFOBCL",   "EP4FIFOBCH",  "EP4FIFOBCL",   "EP6FIFOBCH",
+            "EP6FIFOBCL",     "EP8FIFOBCH",   "EP8FIFOBCL"};
+        const bool isSfr = reference.space == fx2ref::Space::Sfr;
+        if (isSfr && Fx2Peripherals::coreSfr(uint8_t(reference.address)))
+            return;
         Rig rig;
         rig.writeSfr(sfr::AUTOPTRSETUP, bit::APTR_EN);
-        const bool claimed = !Fx2Peripherals::coreSfr(uint8_t(reference));
-        if (isSfr && !claimed)
-            return; // the core's own
         if (isSfr)
-            rig.readSfr(uint8_t(reference));
+            rig.readSfr(uint8_t(reference.address));
         else
-            rig.read(uint16_t(reference));
-        QCOMPARE(rig.p->unknownAccessCount(), 0);
+            rig.read(reference.address);
+        QCOMPARE(rig.p->unknownAccessCount(), leftOut.contains(name) ? 1 : 0);
     }
 
     void bitsFromTheReference_data() {
+        QTest::addColumn<QString>("group");
+        QTest::addColumn<QString>("name");
         QTest::addColumn<int>("model");
-        QTest::addColumn<int>("reference");
-        QTest::newRow("CPUCS CLKSPD") << int(bit::CPUCS_CLKSPD) << 0x18;
-        QTest::newRow("CPUCS 8051RES") << int(bit::CPUCS_8051RES) << 0x01;
-        QTest::newRow("USBIRQ SUDAV") << int(bit::USB_SUDAV) << 0x01;
-        QTest::newRow("USBIRQ SUTOK") << int(bit::USB_SUTOK) << 0x04;
-        QTest::newRow("USBIRQ SUSP") << int(bit::USB_SUSP) << 0x08;
-        QTest::newRow("USBIRQ URES") << int(bit::USB_URES) << 0x10;
-        QTest::newRow("USBIRQ HSGRANT") << int(bit::USB_HSGRANT) << 0x20;
-        QTest::newRow("EPIRQ EP4") << int(bit::EP_EP4) << 0x20;
-        QTest::newRow("EPIRQ EP8") << int(bit::EP_EP8) << 0x80;
-        QTest::newRow("INTSETUP AV2EN") << int(bit::INTSETUP_AV2EN) << 0x08;
-        QTest::newRow("EXIF USBINT") << int(bit::EXIF_USBINT) << 0x10;
-        QTest::newRow("EXIF I2CINT") << int(bit::EXIF_I2CINT) << 0x20;
-        QTest::newRow("EICON RESI") << int(bit::EICON_RESI) << 0x10;
-        QTest::newRow("EICON ERESI") << int(bit::EICON_ERESI) << 0x20;
-        QTest::newRow("I2CS START") << int(bit::I2CS_START) << 0x80;
-        QTest::newRow("I2CS STOP") << int(bit::I2CS_STOP) << 0x40;
-        QTest::newRow("I2CS LASTRD") << int(bit::I2CS_LASTRD) << 0x20;
-        QTest::newRow("I2CS ID") << int(bit::I2CS_ID) << 0x18;
-        QTest::newRow("I2CS BERR") << int(bit::I2CS_BERR) << 0x04;
-        QTest::newRow("I2CS ACK") << int(bit::I2CS_ACK) << 0x02;
-        QTest::newRow("I2CS DONE") << int(bit::I2CS_DONE) << 0x01;
-        QTest::newRow("I2CTL 400KHZ") << int(bit::I2CTL_400KHZ) << 0x01;
-        QTest::newRow("AUTOPTRSETUP APTREN") << int(bit::APTR_EN) << 0x01;
-        QTest::newRow("AUTOPTRSETUP APTR1INC") << int(bit::APTR1_INC) << 0x02;
-        QTest::newRow("AUTOPTRSETUP APTR2INC") << int(bit::APTR2_INC) << 0x04;
-        QTest::newRow("USBCS HSM") << int(bit::USBCS_HSM) << 0x80;
-        QTest::newRow("USBCS RENUM") << int(bit::USBCS_RENUM) << 0x02;
-        QTest::newRow("EP0CS HSNAK") << int(bit::EP0CS_HSNAK) << 0x80;
-        QTest::newRow("EPxCS STALL") << int(bit::EPCS_STALL) << 0x01;
-        QTest::newRow("EPxCS EMPTY") << int(bit::EPCS_EMPTY) << 0x04;
-        QTest::newRow("EPxCS FULL") << int(bit::EPCS_FULL) << 0x08;
-        QTest::newRow("EPxCS NPAK") << int(bit::EPCS_NPAK) << 0x70;
-        QTest::newRow("EPxBCL SKIP") << int(bit::BCL_SKIP) << 0x80;
-        QTest::newRow("TOGCTL R") << int(bit::TOGCTL_R) << 0x20;
-        QTest::newRow("TOGCTL Q") << int(bit::TOGCTL_Q) << 0x80;
-        QTest::newRow("WAKEUPCS WU") << int(bit::WAKEUP_WU) << 0x40;
-        QTest::newRow("WAKEUPCS WU2") << int(bit::WAKEUP_WU2) << 0x80;
+        const auto row = [](const char *group, const char *name, int model) {
+            QTest::addRow("%s %s", group, name)
+                << QString::fromLatin1(group) << QString::fromLatin1(name) << model;
+        };
+        row("CPUCS", "CLKSPD1", bit::CPUCS_CLKSPD & 0x10);
+        row("CPUCS", "CLKSPD0", bit::CPUCS_CLKSPD & 0x08);
+        row("CPUCS", "8051RES", bit::CPUCS_8051RES);
+        row("USBINT", "SUDAV", bit::USB_SUDAV);
+        row("USBINT", "SOF", bit::USB_SOF);
+        row("USBINT", "SUTOK", bit::USB_SUTOK);
+        row("USBINT", "SUSP", bit::USB_SUSP);
+        row("USBINT", "URES", bit::USB_URES);
+        row("USBINT", "HSGRANT", bit::USB_HSGRANT);
+        row("USBINT", "EP0ACK", bit::USB_EP0ACK);
+        row("INTSETUP", "AV2EN", bit::INTSETUP_AV2EN);
+        row("INTSETUP", "AV4EN", bit::INTSETUP_AV4EN);
+        row("EXIF", "USBINT", bit::EXIF_USBINT);
+        row("EXIF", "I2CINT", bit::EXIF_I2CINT);
+        row("EXIF", "IE4", bit::EXIF_IE4);
+        row("EICON", "RESI", bit::EICON_RESI);
+        row("EICON", "ERESI", bit::EICON_ERESI);
+        row("I2CS", "START", bit::I2CS_START);
+        row("I2CS", "STOP", bit::I2CS_STOP);
+        row("I2CS", "LASTRD", bit::I2CS_LASTRD);
+        row("I2CS", "ID1", bit::I2CS_ID & 0x10);
+        row("I2CS", "ID0", bit::I2CS_ID & 0x08);
+        row("I2CS", "BERR", bit::I2CS_BERR);
+        row("I2CS", "ACK", bit::I2CS_ACK);
+        row("I2CS", "DONE", bit::I2CS_DONE);
+        row("I2CTL", "400KHZ", bit::I2CTL_400KHZ);
+        row("I2CTL", "STOPIE", bit::I2CTL_STOPIE);
+        row("AUTOPTRSETUP", "APTREN", bit::APTR_EN);
+        row("AUTOPTRSETUP", "APTR1INC", bit::APTR1_INC);
+        row("AUTOPTRSETUP", "APTR2INC", bit::APTR2_INC);
+        row("USBCS", "HSM", bit::USBCS_HSM);
+        row("USBCS", "DISCON", bit::USBCS_DISCON);
+        row("USBCS", "RENUM", bit::USBCS_RENUM);
+        row("USBCS", "SIGRSUME", bit::USBCS_SIGRSUME);
+        row("WAKEUPCS", "WU", bit::WAKEUP_WU);
+        row("WAKEUPCS", "WU2", bit::WAKEUP_WU2);
+        row("WAKEUPCS", "WUEN", bit::WAKEUP_WUEN);
+        row("WAKEUPCS", "WU2EN", bit::WAKEUP_WU2EN);
+        row("TOGCTL", "Q", bit::TOGCTL_Q);
+        row("TOGCTL", "S", bit::TOGCTL_S);
+        row("TOGCTL", "R", bit::TOGCTL_R);
+        row("TOGCTL", "IO", bit::TOGCTL_IO);
+        row("EPCFG", "VALID", bit::EPCFG_VALID);
+        row("EPCFG", "DIR", bit::EPCFG_DIR_IN);
+        row("EPCFG", "SIZE", bit::EPCFG_SIZE);
+        row("EPCFG", "BUF1", bit::EPCFG_BUF & 0x02);
+        row("EPCFG", "BUF0", bit::EPCFG_BUF & 0x01);
+        row("EPBCL", "SKIP", bit::BCL_SKIP);
+        row("EPCS", "STALL", bit::EPCS_STALL);
+        row("EP0CS", "HSNAK", bit::EP0CS_HSNAK);
+        for (int ep = 2; ep <= 8; ep += 2) {
+            const QByteArray empty = "EP" + QByteArray::number(ep) + "E";
+            const QByteArray full = "EP" + QByteArray::number(ep) + "F";
+            QTest::addRow("EP2468STAT %s", empty.constData())
+                << "EP2468STAT" << QString::fromLatin1(empty) << (1 << (ep - 2));
+            QTest::addRow("EP2468STAT %s", full.constData())
+                << "EP2468STAT" << QString::fromLatin1(full) << (2 << (ep - 2));
+        }
     }
     void bitsFromTheReference() {
+        QFETCH(QString, group);
+        QFETCH(QString, name);
         QFETCH(int, model);
-        QFETCH(int, reference);
-        QCOMPARE(model, reference);
+        const fx2ref::Bit *reference = fx2ref::findBit(qPrintable(group), qPrintable(name));
+        QVERIFY(reference);
+        QCOMPARE(model, int(reference->mask));
     }
 
     // Places the model does not implement are seen, not answered quietly;
