@@ -8,6 +8,7 @@
 // EP8 IN buffers with their byte counts and EP2468STAT, the auto-pointers,
 // and an I2C controller that finishes each byte 9 bit times after the
 // firmware starts it, on a bus where every byte is acknowledged.
+#include "Fx2Registers.h"
 #include "Mcs51Core.h"
 #include "adapter_wire.h"
 
@@ -24,24 +25,12 @@ namespace {
 
 constexpr uint64_t ClocksPerSecond = 48'000'000; // CLKOUT once the firmware set CPUCS
 
-constexpr uint16_t I2CS = 0xE678;
-constexpr uint16_t I2DAT = 0xE679;
-constexpr uint16_t I2CTL = 0xE67A;
-constexpr uint16_t XAUTODAT1 = 0xE67B;
-constexpr uint16_t XAUTODAT2 = 0xE67C;
-constexpr uint16_t USBCS = 0xE680;
-constexpr uint16_t EP4BCH = 0xE694;
-constexpr uint16_t EP4BCL = 0xE695;
-constexpr uint16_t EP8BCH = 0xE69C;
-constexpr uint16_t EP8BCL = 0xE69D;
-constexpr uint8_t AUTOPTRH1 = 0x9A;
-constexpr uint8_t AUTOPTRL1 = 0x9B;
-constexpr uint8_t AUTOPTRH2 = 0x9D;
-constexpr uint8_t AUTOPTRL2 = 0x9E;
-constexpr uint8_t EP2468STAT = 0xAA;
-constexpr uint8_t AUTOPTRSETUP = 0xAF;
+using namespace fx2::xreg;
+using namespace fx2::sfr;
 
-constexpr uint8_t Start = 0x80, Stop = 0x40, LastRead = 0x20, Ack = 0x02, Done = 0x01;
+constexpr uint8_t Start = fx2::bit::I2CS_START, Stop = fx2::bit::I2CS_STOP,
+                  LastRead = fx2::bit::I2CS_LASTRD, Ack = fx2::bit::I2CS_ACK,
+                  Done = fx2::bit::I2CS_DONE;
 
 std::vector<uint8_t> shippedImage() {
     std::ifstream file(BRANTLE_FIRMWARE_IMAGE, std::ios::binary);
