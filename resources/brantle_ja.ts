@@ -98,6 +98,10 @@
       <translation>文法エラー：　バイトデータは二桁の16進数で指定する必要があります。</translation>
     </message>
     <message>
+      <source>Parse Error: The script is too long. </source>
+      <translation>文法エラー：　スクリプトが長すぎます。</translation>
+    </message>
+    <message>
       <source>Parse Error: Stop condition occured on waiting start condition.</source>
       <translation>文法エラー：　スタートコンディション待ち時にストップコンディションが発生しました。</translation>
     </message>
