@@ -235,11 +235,13 @@ void Brantle::pushButtonSend_clicked() {
     std::optional<bool> acknowledged;
 
     showStatus(QStringLiteral("Processing..."), Qt::yellow, QString());
+    setResultText(QString());
     // The transaction blocks the GUI thread (a long wait, a time-out): paint
-    // the indicator now, or the previous outcome stays on screen meanwhile.
+    // the indicator and the emptied result now, or the previous outcome and
+    // answer stay on screen meanwhile.
     ui.labelInfo->repaint();
+    ui.textEditResult->viewport()->repaint();
     try {
-        setResultText(QString());
         QString text = ui.textEditInput->toPlainText();
         Brantle2 converter;
         converter.clock = ui.comboBoxClock->currentIndex();

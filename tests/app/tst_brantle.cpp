@@ -610,20 +610,31 @@ void TestBrantle::hoveringAMenuKeepsTheOutcome() {
 namespace {
 
 // Records the message line the indicator showed at every paint.
+// What the indicator's message line and the result pane showed when they
+// were last painted.
 class IndicatorPaints : public QObject {
 public:
-    explicit IndicatorPaints(QLabel *label) : m_label(label) { label->installEventFilter(this); }
+    IndicatorPaints(QLabel *label, QTextEdit *result) : m_label(label), m_result(result) {
+        label->installEventFilter(this);
+        result->viewport()->installEventFilter(this);
+    }
     QStringList painted;
+    QString resultPainted;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override {
-        if (watched == m_label && event->type() == QEvent::Paint)
+        if (event->type() != QEvent::Paint)
+            return false;
+        if (watched == m_label)
             painted << m_label->text().section(u'\n', 1);
+        else if (watched == m_result->viewport())
+            resultPainted = m_result->toPlainText();
         return false;
     }
 
 private:
     QLabel *m_label;
+    QTextEdit *m_result;
 };
 
 } // namespace
@@ -637,14 +648,20 @@ void TestBrantle::processingIsOnScreenDuringTheTransaction() {
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QCoreApplication::processEvents();
-    IndicatorPaints paints(w.ui.labelInfo);
+    IndicatorPaints paints(w.ui.labelInfo, w.ui.textEditResult);
     QString onScreen;
-    w.thrower = [&] { onScreen = paints.painted.value(paints.painted.size() - 1); };
+    QString resultOnScreen;
+    w.thrower = [&] {
+        onScreen = paints.painted.value(paints.painted.size() - 1);
+        resultOnScreen = paints.resultPainted;
+    };
     w.ui.textEditInput->setPlainText(QStringLiteral("91 FF ;"));
     for (int i = 0; i < 2; ++i) {
         onScreen.clear();
         bench.send();
         QCOMPARE(onScreen, QStringLiteral("Processing..."));
+        // The previous answer is gone from the screen too.
+        QCOMPARE(resultOnScreen, QString());
         QCOMPARE(bench.indicatorMessage(), QStringLiteral("OK."));
     }
 }
