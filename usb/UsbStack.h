@@ -45,7 +45,7 @@ struct UsbTransferResult {
 
 class UsbStack {
 public:
-    using SessionId = int;      // an open device; negative = none
+    using SessionId = int;       // an open device; negative = none
     using TransferId = uint64_t; // 0 = none
 
     virtual ~UsbStack() = default;

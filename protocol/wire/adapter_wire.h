@@ -20,9 +20,9 @@ enum {
 
 /* Sub-codes of the extended command. */
 enum {
-    ExtWait = 0x01,      /* lo, hi: wait lo + 256 * hi units */
-    ExtPortADir = 0x02,  /* x: pins 4..7 of port A become outputs where bit (pin-4) of x is 0 */
-    ExtPortARead = 0x03  /* ignored byte: appends pins 7..4 of port A as a low nibble */
+    ExtWait = 0x01,     /* lo, hi: wait lo + 256 * hi units */
+    ExtPortADir = 0x02, /* x: pins 4..7 of port A become outputs where bit (pin-4) of x is 0 */
+    ExtPortARead = 0x03 /* ignored byte: appends pins 7..4 of port A as a low nibble */
 };
 
 /* The wait item the host writes: 00 30 04 01 LO HI. */
@@ -48,7 +48,7 @@ enum {
 #define WIRE_COMMAND_BUFFER_SIZE 11912
 
 /* Control requests. */
-#define WIRE_REQUEST_INQUIRY 0x00       /* vendor, device-to-host, 1 byte: 0x01 = our firmware */
+#define WIRE_REQUEST_INQUIRY 0x00 /* vendor, device-to-host, 1 byte: 0x01 = our firmware */
 #define WIRE_INQUIRY_ANSWER 0x01
 #define WIRE_REQUEST_FIRMWARE_LOAD 0xA0 /* the chip's own RAM load request */
 #define WIRE_CPUCS_ADDRESS 0xE600

@@ -24,8 +24,8 @@
 #include <QStatusBar>
 #include <QTableView>
 #include <QTableWidget>
-#include <QToolButton>
 #include <QTemporaryDir>
+#include <QToolButton>
 #include <QTranslator>
 #include <QtTest>
 

@@ -306,8 +306,9 @@ void TestAdapterSession::emptyImageStillResetsAndSwitches() {
     QVERIFY(!bench.chip->cpuHeld());
     bench.stack.advanceTime(Fx2Chip::StartUpNs);
     uint8_t answer = 0;
-    QCOMPARE(bench.stack.controlTransfer(bench.stack.open(bench.path),
-                                         UsbSetupPacket{0xC0, 0x00, 0, 0, 1}, &answer, 100)
+    QCOMPARE(bench.stack
+                 .controlTransfer(bench.stack.open(bench.path), UsbSetupPacket{0xC0, 0x00, 0, 0, 1},
+                                  &answer, 100)
                  .status,
              UsbTransferStatus::Cancelled);
 }
