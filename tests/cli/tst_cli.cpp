@@ -68,6 +68,8 @@ private slots:
     void runs();
     void firmwareImage_data();
     void firmwareImage();
+    void exampleOnImage_data();
+    void exampleOnImage();
     void logRecordsEverySend();
     void logThatStopsGrowingEndsTheRun();
     void inputLimit_data();
@@ -378,6 +380,36 @@ void TestCli::firmwareImage() {
     expectRun({"--sim", "--firmware", image}, "90 00 , 91 FF FF ;", exitCode, out, err);
     // Whatever the image, the answer comes within the host's own time-outs.
     QVERIFY2(clock.elapsed() < 25000, qPrintable(QString::number(clock.elapsed())));
+}
+
+// The example script on the simulated adapter with an image from a file: the
+// one we build reads the EEPROM; one whose auto-pointer data registers sit at
+// SFR addresses (as an earlier register header had them) takes the download
+// and the inquiry but never answers a transaction, so the host's time-out
+// ends the exchange with the receive error.
+void TestCli::exampleOnImage_data() {
+    QTest::addColumn<QString>("image");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("out");
+    QTest::addColumn<QByteArray>("err");
+    QTest::newRow("the built image")
+        << QStringLiteral(BRANTLE_FIRMWARE_IMAGE) << 0
+        << QByteArray("~A2 00 00 ; A3 \n00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F \n")
+        << QByteArray("OK.\n");
+    QTest::newRow("auto-pointer data at SFRs")
+        << QStringLiteral(BRANTLE_OLD_AUTOPOINTER_IMAGE) << 3 << QByteArray()
+        << QByteArray("Error: Fail to receive Brantle data from USB device.\n");
+}
+
+void TestCli::exampleOnImage() {
+    QFETCH(QString, image);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, out);
+    QFETCH(QByteArray, err);
+    QVERIFY2(QFile::exists(image), qPrintable(image));
+    expectRun(
+        {"--sim", "--firmware", image, QStringLiteral(BRANTLE_EXAMPLES_DIR "/eeprom-read.txt")},
+        QByteArray(), exitCode, out, err);
 }
 
 // The log is read back with an independent CSV reader: one row per send,

@@ -12,6 +12,13 @@
 
 namespace {
 
+// The firmware as it once was, with its auto-pointer data registers at SFR
+// addresses the chip does not have (built beside the tests).
+QByteArray oldAutoPointerImage() {
+    QFile file(QStringLiteral(BRANTLE_OLD_AUTOPOINTER_IMAGE));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 // A bench adapter on a stack, downloaded by the host as the program does it
 // and given its start-up time.
 struct Bench {
@@ -26,8 +33,8 @@ struct Bench {
         chip->setAdapterFirmware(shippedFirmwareImage());
         session = stack.open(stack.plug(chip));
     }
-    bool start() {
-        if (!download(stack, session, shippedFirmwareImage()))
+    bool start(const QByteArray &image = shippedFirmwareImage()) {
+        if (!download(stack, session, image))
             return false;
         stack.advanceTime(Fx2Chip::StartUpNs);
         return true;
@@ -68,6 +75,59 @@ private slots:
         const int64_t spent = bench.stack.nowNs() - before;
         QVERIFY2(spent > 0 && spent < 1000000, qPrintable(QString::number(spent)));
         bench.checkClean();
+    }
+
+    // An image that copies nothing through its auto-pointers downloads and
+    // answers the inquiry (that path does not use them), but never sees the
+    // stream it is sent: the reply runs into the host's 10 s time-out and
+    // nothing reaches the bus. The image we ship, on the same bench, answers.
+    void autoPointerAddressesMatter_data() {
+        QTest::addColumn<QByteArray>("image");
+        QTest::addColumn<bool>("answers");
+        QTest::newRow("shipped image") << shippedFirmwareImage() << true;
+        QTest::newRow("auto-pointer data at SFRs 0x9C/0x9F") << oldAutoPointerImage() << false;
+    }
+    void autoPointerAddressesMatter() {
+        QFETCH(QByteArray, image);
+        QFETCH(bool, answers);
+        QCOMPARE(image.size(), int(WIRE_FIRMWARE_IMAGE_SIZE));
+        Bench bench;
+        QVERIFY(bench.start(image));
+        QCOMPARE(bench.chip->ram(), image);
+        uint8_t answer = 0;
+        QCOMPARE(inquire(bench.stack, bench.session, &answer).bytes, 1);
+        QCOMPARE(answer, uint8_t(WIRE_INQUIRY_ANSWER));
+
+        const int64_t before = bench.stack.nowNs();
+        const Exchange e = transact(bench.stack, bench.session, hex(WorkedStream), 3);
+        // The host's OUT transfers go through either way: the chip's buffers
+        // take them.
+        QCOMPARE(e.header.result.status, UsbTransferStatus::Completed);
+        QCOMPARE(e.stream.result.status, UsbTransferStatus::Completed);
+        if (answers) {
+            QCOMPARE(e.reply.result.status, UsbTransferStatus::Completed);
+            QCOMPARE(hexText(e.reply.data), QString("00 01 00"));
+            QCOMPARE(bench.chip->bus().eventsText(), QString("S A2+ 00+ 00+ Sr A3+ r00+ r01- P"));
+            QVERIFY(bench.stack.nowNs() - before < 10 * NsPerMs);
+            bench.checkClean();
+        } else {
+            QCOMPARE(e.reply.result.status, UsbTransferStatus::Cancelled);
+            QCOMPARE(e.reply.result.bytes, 0);
+            QVERIFY(bench.stack.nowNs() - before >= TimeoutMs * NsPerMs);
+            QCOMPARE(bench.chip->bus().eventsText(), QString());
+            // Long after the host gave up, still nothing.
+            bench.stack.advanceTime(1000 * NsPerMs);
+            QVERIFY(!bench.chip->hasIn(0x88));
+            QVERIFY(bench.chip->bus().events().isEmpty());
+            // What the model saw: the CPU reaching for SFRs the chip lacks.
+            QStringList reached;
+            for (const auto &access : bench.chip->emulatedCore()->peripherals().unknownAccesses())
+                if (access.sfr)
+                    reached << QString::number(access.address, 16);
+            reached.removeDuplicates();
+            reached.sort();
+            QCOMPARE(reached.join(QLatin1Char(' ')), QString("9c 9f"));
+        }
     }
 
     // Transactions of the script grammar, answered by the image and, for
