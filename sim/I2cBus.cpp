@@ -26,6 +26,35 @@ QString I2cEvent::toString() const {
     return QString();
 }
 
+I2cBusOccupancy I2cBusOccupancy::of(const QVector<I2cEvent> &events, int64_t bitTimeNs) {
+    I2cBusOccupancy o;
+    const auto first = std::find_if(events.begin(), events.end(),
+                                    [](const I2cEvent &e) { return e.kind == I2cEvent::Start; });
+    const auto last = std::find_if(events.rbegin(), events.rend(),
+                                   [](const I2cEvent &e) { return e.kind == I2cEvent::Stop; });
+    if (first == events.end() || last == events.rend() || last.base() <= first)
+        return o;
+    for (auto e = first; e != last.base(); ++e) {
+        switch (e->kind) {
+        case I2cEvent::Start:
+        case I2cEvent::RepeatedStart:
+        case I2cEvent::Stop:
+            ++o.conditions;
+            break;
+        case I2cEvent::Write:
+        case I2cEvent::Read:
+            ++o.bytes;
+            break;
+        default:
+            break;
+        }
+    }
+    // A START's time stamp is where it ends.
+    o.spanNs = last->atNs - (first->atNs - bitTimeNs);
+    o.neededNs = (9 * int64_t(o.bytes) + o.conditions) * bitTimeNs;
+    return o;
+}
+
 I2cBus::I2cBus() = default;
 
 void I2cBus::attach(std::shared_ptr<I2cSlave> slave) {

@@ -38,6 +38,24 @@ struct I2cEvent {
     QString toString() const;
 };
 
+// How busy a stretch of recorded activity kept the bus: the time from the
+// beginning of its first START to the end of its last STOP, against the least
+// its bytes and conditions need (9 bit times a byte, one bit time for each
+// START, repeated START and STOP).
+struct I2cBusOccupancy {
+    int64_t spanNs = 0;
+    int64_t neededNs = 0;
+    int bytes = 0;
+    int conditions = 0;
+
+    // 0 when the events hold no START ... STOP.
+    double ratio() const { return spanNs > 0 ? double(neededNs) / double(spanNs) : 0.0; }
+    double idleNsPerByte() const {
+        return bytes > 0 ? double(spanNs - neededNs) / double(bytes) : 0.0;
+    }
+    static I2cBusOccupancy of(const QVector<I2cEvent> &events, int64_t bitTimeNs);
+};
+
 // Outcome of one controller operation, as the controller's status register
 // would show it once the operation is over.
 struct I2cResult {

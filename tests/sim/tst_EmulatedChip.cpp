@@ -195,6 +195,62 @@ private slots:
         bench.checkClean();
     }
 
+    // The image keeps the bus busy through a long transfer: from the first
+    // START to the end of the last STOP the bus carries its bytes with at
+    // most 5 % of idle time between them, 4 KiB written to or read from the
+    // EEPROM in one transaction, at either clock rate.
+    void busOccupancy_data() {
+        QTest::addColumn<bool>("read");
+        QTest::addColumn<int>("kHz");
+        QTest::newRow("4 KiB write at 400 kHz") << false << 400;
+        QTest::newRow("4 KiB read at 400 kHz") << true << 400;
+        QTest::newRow("4 KiB write at 100 kHz") << false << 100;
+        QTest::newRow("4 KiB read at 100 kHz") << true << 100;
+    }
+    void busOccupancy() {
+        QFETCH(bool, read);
+        QFETCH(int, kHz);
+        constexpr int Size = 4096;
+        Bench bench;
+        bench.chip->bus().setEventCapacity(2 * Size);
+        QVERIFY(bench.start());
+        // From EEPROM address 0x0101; written bytes carry no zero, so that
+        // none needs its escape.
+        QByteArray stream = hex(kHz == 400 ? "00 01 00 12" : "00 01 00 11") + hex("00 13 A2 01 01");
+        if (read) {
+            stream += hex("00 13 A3") + QByteArray(Size, char(0xFF));
+        } else {
+            for (int i = 0; i < Size; ++i)
+                stream += char(1 + i % 255);
+        }
+        stream += hex("00 14");
+        const int replyCount = read ? Size + 1 : 1;
+        const Exchange e = transact(bench.stack, bench.session, stream, replyCount);
+        QCOMPARE(e.reply.result.status, UsbTransferStatus::Completed);
+        QCOMPARE(e.reply.result.bytes, replyCount);
+        QCOMPARE(uint8_t(e.reply.data.back()), uint8_t(0));
+        if (read)
+            QCOMPARE(e.reply.data.left(Size), bench.eeprom->memory().mid(0x0101, Size));
+
+        I2cBus &bus = bench.chip->bus();
+        QCOMPARE(bus.bitTimeNs(), 1'000'000LL / kHz);
+        const I2cBusOccupancy o = I2cBusOccupancy::of(bus.events(), bus.bitTimeNs());
+        // Address byte and two EEPROM address bytes, then the data (with the
+        // read's own address byte after its repeated START).
+        QCOMPARE(o.bytes, Size + 3 + (read ? 1 : 0));
+        QCOMPARE(o.conditions, read ? 3 : 2);
+        QCOMPARE(bus.events().first().kind, I2cEvent::Start);
+        QCOMPARE(bus.events().last().kind, I2cEvent::Stop);
+        const QString figures = QStringLiteral("%1 %2 kHz: %3 % busy, %4 us idle per byte")
+                                    .arg(read ? "read" : "write")
+                                    .arg(kHz)
+                                    .arg(o.ratio() * 100, 0, 'f', 2)
+                                    .arg(o.idleNsPerByte() / 1000, 0, 'f', 3);
+        qInfo("%s", qPrintable(figures));
+        QVERIFY2(o.ratio() >= 0.95, qPrintable(figures));
+        bench.checkClean();
+    }
+
     // A wait pauses the bus for its time, in virtual time; a reply that
     // comes later than the host waits is lost to that transfer.
     void waitsTakeTheirTime_data() {
