@@ -92,7 +92,20 @@ static void start_up(void) {
     AUTOPTRSETUP = AUTOPTRSETUP_APTREN | AUTOPTRSETUP_APTR1INC | AUTOPTRSETUP_APTR2INC;
     hw_timebase_init();
 
-    USBIRQ = 0xFF;
+    /* Requests left from before start-up are cleared, except a setup: the
+       host may ask (the inquiry) the moment it released the CPU. By then the
+       chip has copied the SETUP into SETUPDAT and raised SUDAV, and it NAKs
+       the IN data stage until EP0's byte count is written and the status
+       stage until HSNAK is cleared (technical reference: the SUTOK/SUDAV
+       interrupts in the chapter on interrupts, EP0CS in the chapter on
+       endpoint buffers). So the request waits for us; clearing SUDAV here
+       would lose it and leave the host to its time-out. It is served from
+       the loop like any other. */
+    USBIRQ = (uint8_t)~USBINT_SUDAV;
+    if (USBIRQ & USBINT_SUDAV) {
+        USBIRQ = USBINT_SUDAV;
+        setup_pending = 1;
+    }
     EXIF &= (uint8_t)~EXIF_USBINT;
     USBIE = USBINT_SUDAV | USBINT_SUTOK | USBINT_SUSP | USBINT_URES | USBINT_HSGRANT;
     INTSETUP |= INTSETUP_AV2EN;

@@ -33,10 +33,11 @@ struct Bench {
         chip->setAdapterFirmware(shippedFirmwareImage());
         session = stack.open(stack.plug(chip));
     }
-    bool start(const QByteArray &image = shippedFirmwareImage()) {
+    bool start(const QByteArray &image = shippedFirmwareImage(), bool graceTime = true) {
         if (!download(stack, session, image))
             return false;
-        stack.advanceTime(Fx2Chip::StartUpNs);
+        if (graceTime)
+            stack.advanceTime(Fx2Chip::StartUpNs);
         return true;
     }
     // Nothing the model does not implement was touched, and the CPU did not
@@ -128,6 +129,46 @@ private slots:
             reached.sort();
             QCOMPARE(reached.join(QLatin1Char(' ')), QString("9c 9f"));
         }
+    }
+
+    // The host may talk to the firmware the moment it released the CPU: what
+    // it sends before the firmware is ready waits (the chip NAKs it), and
+    // nothing is lost. First the inquiry or first a transaction, each at
+    // both speeds.
+    void noGraceTimeAfterDownload_data() {
+        QTest::addColumn<bool>("inquiryFirst");
+        QTest::addColumn<bool>("highSpeed");
+        QTest::newRow("inquiry, high speed") << true << true;
+        QTest::newRow("inquiry, full speed") << true << false;
+        QTest::newRow("transaction, high speed") << false << true;
+        QTest::newRow("transaction, full speed") << false << false;
+    }
+    void noGraceTimeAfterDownload() {
+        QFETCH(bool, inquiryFirst);
+        QFETCH(bool, highSpeed);
+        Bench bench(false, highSpeed);
+        QVERIFY(bench.start(shippedFirmwareImage(), false));
+        const int64_t released = bench.stack.nowNs();
+        for (int round = 0; round < 2; ++round) {
+            if (inquiryFirst == (round == 0)) {
+                uint8_t answer = 0;
+                const UsbTransferResult r = inquire(bench.stack, bench.session, &answer);
+                QCOMPARE(r.status, UsbTransferStatus::Completed);
+                QCOMPARE(r.bytes, 1);
+                QCOMPARE(answer, uint8_t(WIRE_INQUIRY_ANSWER));
+            } else {
+                const Exchange e = transact(bench.stack, bench.session, hex(WorkedStream), 3);
+                QCOMPARE(e.header.result.status, UsbTransferStatus::Completed);
+                QCOMPARE(e.stream.result.status, UsbTransferStatus::Completed);
+                QCOMPARE(e.reply.result.status, UsbTransferStatus::Completed);
+                QCOMPARE(hexText(e.reply.data), QString("00 01 00"));
+                QCOMPARE(bench.chip->bus().eventsText(),
+                         QString("S A2+ 00+ 00+ Sr A3+ r00+ r01- P"));
+            }
+        }
+        // All of it well within the time the chip takes to start up and serve.
+        QVERIFY(bench.stack.nowNs() - released < 10 * NsPerMs);
+        bench.checkClean();
     }
 
     // Transactions of the script grammar, answered by the image and, for
