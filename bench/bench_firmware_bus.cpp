@@ -129,6 +129,7 @@ BENCHMARK(BM_BusOccupancy)
     ->Args({0, 400})
     ->Args({1, 100})
     ->Args({1, 400})
-    ->Unit(benchmark::kMillisecond);
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 BENCHMARK_MAIN();
