@@ -60,8 +60,9 @@ uint8_t hw_timeout_expired(void) {
  * The time-out counts Timer 0's 20 us units down in R4:R5 (R4 one above the
  * high byte, as DJNZ counts). The unit in progress is not restarted (that
  * would cost every byte two instructions), so the time-out may end up to one
- * unit early. A bus error without DONE is noticed at the next unit: it is
- * rare and ends the wait all the same.
+ * unit early. Only DONE ends the wait: BERR comes with the DONE of the byte
+ * that met the error and then stays set in I2CS while the next byte is in
+ * flight, so taking it for the end would write I2DAT under that byte.
  */
 #define STR_(x) #x
 #define STR(x) STR_(x)
@@ -87,7 +88,6 @@ uint8_t hw_i2c_received;
     "    jb   acc.0,00020$\n"                                                  \
     "    jnb  _TF0,00010$\n"                                                   \
     "    clr  _TF0\n"                                                          \
-    "    jb   acc.2,00020$\n"                                                  \
     "    djnz r5,00010$\n"                                                     \
     "    djnz r4,00010$\n"
 /* clang-format on */

@@ -7,7 +7,6 @@
 #define ST_STOP 0x40
 #define ST_LASTRD 0x20
 #define ST_START 0x80
-#define ST_BERR 0x04
 #define ST_DONE 0x01
 
 uint8_t hw_i2c_received;
@@ -17,7 +16,7 @@ uint8_t hw_i2c_wait(void) {
     hw_timeout_start();
     for (;;) {
         s = hw_i2c_status();
-        if (s & (ST_DONE | ST_BERR))
+        if (s & ST_DONE)
             return s;
         if (hw_timeout_expired())
             return 0;
@@ -43,8 +42,7 @@ uint8_t hw_i2c_then_start(uint8_t b) {
 static uint8_t then_fetch(uint8_t bits) {
     uint8_t s = hw_i2c_wait();
     if (s) {
-        if (bits)
-            hw_i2c_set(bits);
+        hw_i2c_set(bits); /* 0 clears an earlier LASTRD */
         hw_i2c_received = hw_i2c_read();
     }
     return s;

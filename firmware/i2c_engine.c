@@ -23,10 +23,24 @@ static uint8_t first_read; /* the next placeholder starts the read with a dummy 
 static uint8_t receiving;  /* a read byte was started and not yet fetched */
 static uint8_t bus_taken;  /* a START went out and no STOP since */
 
+/* What the controller was left doing when the firmware last gave up on it.
+   That byte or STOP still goes out once the slave lets go of SCL, so until
+   it has, the controller takes nothing new: a START and address written
+   meanwhile would be lost, and the next data byte sent as the address. */
+#define OWED_NOTHING 0
+#define OWED_BYTE 1
+#define OWED_STOP 2
+static uint8_t owed;
+
 static HW_XDATA uint8_t *results;
 static HW_XDATA uint8_t *result_next;
 static HW_XDATA uint8_t *result_end;
 static uint16_t results_dropped;
+
+void i2c_power_on(void) {
+    owed = OWED_NOTHING;
+    bus_taken = 0;
+}
 
 void i2c_begin_transaction(HW_XDATA uint8_t *dst, uint16_t room) {
     results = dst;
@@ -85,9 +99,10 @@ uint8_t i2c_in_read(void) {
    opening code), and also ends the transaction's bus work: the time-out
    flag keeps the status an error to the end even if an opening code
    follows. */
-static void gave_up(void) {
+static void gave_up(uint8_t left) {
     flag_timeout = 1;
     flag_error = 1;
+    owed = left;
 }
 
 /* The byte that was in flight has finished with status s (0: the wait gave
@@ -95,7 +110,7 @@ static void gave_up(void) {
    alone). */
 static void finished(uint8_t s, uint8_t was_write) {
     if (!s) {
-        gave_up();
+        gave_up(OWED_BYTE);
         return;
     }
     /* After a bus error the byte did not complete, so its missing ACK says
@@ -106,24 +121,38 @@ static void finished(uint8_t s, uint8_t was_write) {
         flag_noack = 1;
 }
 
-/* Polls I2CS until STOP has gone out. BERR ends the wait too: after a bus
-   error the controller may never finish the STOP. */
+/* Polls I2CS until STOP has gone out. BERR says nothing here: it belongs
+   to the byte before the STOP (and was counted with it). */
 static void wait_stop_sent(void) {
-    uint8_t s;
     hw_timeout_start();
     for (;;) {
-        s = hw_i2c_status();
-        if (s & ST_BERR) {
-            flag_error = 1;
-            return;
-        }
-        if (!(s & ST_STOP))
+        if (!(hw_i2c_status() & ST_STOP))
             return;
         if (hw_timeout_expired()) {
-            gave_up();
+            gave_up(OWED_STOP);
             return;
         }
     }
+}
+
+/* Before the controller is given something new with nothing of ours in
+   flight: what a transaction given up on left behind must have finished
+   first (within the bus time-out, or this transaction gives up too). The
+   bus may then still be ours; the next START is a repeated one, which also
+   makes a slave drop a write left unfinished. */
+static uint8_t controller_ready(void) {
+    if (owed == OWED_BYTE) {
+        if (!hw_i2c_wait()) {
+            gave_up(OWED_BYTE);
+            return 0;
+        }
+    } else if (owed == OWED_STOP) {
+        wait_stop_sent();
+        if (flag_timeout)
+            return 0;
+    }
+    owed = OWED_NOTHING;
+    return 1;
 }
 
 /* An address (with START) or a data byte to write, right when the byte
@@ -135,6 +164,8 @@ static void put_write(uint8_t b, uint8_t start) {
     if (busy) {
         finished(start ? hw_i2c_then_start(b) : hw_i2c_then_write(b), was_write);
     } else {
+        if (!controller_ready())
+            return;
         if (start)
             hw_i2c_set(ST_START);
         hw_i2c_write(b);
@@ -155,15 +186,18 @@ static uint8_t take_read(uint8_t last) {
         if (busy_write) {
             finished(s, 1); /* the address */
         } else if (!s) {
-            gave_up();
+            gave_up(OWED_BYTE);
         } else if (s & ST_BERR) {
             flag_error = 1;
         }
         if (flag_timeout)
             return 0xFF;
     } else {
-        if (last)
-            hw_i2c_set(ST_LASTRD);
+        if (!controller_ready())
+            return 0xFF;
+        /* LASTRD set or cleared: a byte marked last earlier in this read
+           (before a wait or a port command) does not mark this one. */
+        hw_i2c_set(last ? ST_LASTRD : 0);
         hw_i2c_received = hw_i2c_read();
     }
     busy = 1;
@@ -197,7 +231,7 @@ static void end_read(void) {
     if (was_busy) {
         finished(hw_i2c_then_stop_read(), 0);
     } else if (!hw_i2c_then_stop_read()) {
-        gave_up(); /* cannot happen: the byte was seen done already */
+        gave_up(OWED_BYTE); /* cannot happen: the byte was seen done already */
     }
     if (flag_timeout) {
         i2c_put_result(0xFF);
@@ -211,7 +245,7 @@ static void end_read(void) {
 /* A STOP the controller never got to send (it was given up on) leaves the
    bus counted as taken, so that a later STOP still frees it. */
 static void send_stop(void) {
-    if (!flag_timeout) {
+    if (!flag_timeout && controller_ready()) {
         hw_i2c_set(ST_STOP);
         bus_taken = 0;
         wait_stop_sent();

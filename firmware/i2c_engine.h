@@ -11,6 +11,9 @@
 extern "C" {
 #endif
 
+/* The engine as the CPU leaves reset: nothing left in the controller by a
+   transaction given up on, the bus not taken. */
+void i2c_power_on(void);
 /* A new transaction: results go to dst, at most room of them are kept. */
 void i2c_begin_transaction(HW_XDATA uint8_t *dst, uint16_t room);
 /* Clears the error and NoAck flags (the stream's opening code). */

@@ -5,6 +5,7 @@
 #include "adapter_wire.h"
 #include "fx2_registers.h"
 #include "hw.h"
+#include "i2c_engine.h"
 #include "transaction.h"
 #include "usb_control.h"
 
@@ -26,9 +27,11 @@ static volatile uint8_t setup_pending;
 static volatile uint8_t suspend_pending;
 static volatile uint8_t reset_pending;
 
-/* Resume from suspend (vector 0x33). */
+/* Resume from suspend (vector 0x33). A suspend the main loop has not got
+   to yet is over too: the bus is back. */
 void isr_resume(void) __interrupt(6) {
     EICON &= (uint8_t)~EICON_RESI;
+    suspend_pending = 0;
 }
 
 /* INT6 is never enabled; having a handler makes SDCC lay the vector table
@@ -60,6 +63,7 @@ void isr_suspend(void) __interrupt {
 void isr_usb_reset(void) __interrupt {
     usb_acknowledge(USBINT_URES);
     reset_pending = 1;
+    suspend_pending = 0;
 }
 
 void isr_high_speed(void) __interrupt {
@@ -89,6 +93,7 @@ static void start_up(void) {
     SYNCDELAY;
 
     I2CTL = I2CTL_400KHZ;
+    i2c_power_on();
     AUTOPTRSETUP = AUTOPTRSETUP_APTREN | AUTOPTRSETUP_APTR1INC | AUTOPTRSETUP_APTR2INC;
     hw_timebase_init();
 
@@ -119,6 +124,10 @@ static void delay_ms(uint8_t ms) {
         hw_delay_units(50);
 }
 
+/* Called with a suspend seen. A transaction may have kept the main loop
+   busy meanwhile, and the bus may have resumed already (the resume handler
+   then withdrew the suspend): idling then would sleep through the host's
+   next transaction, since bulk traffic raises no interrupt to end the idle. */
 static void suspend(void) {
     WAKEUPCS |= WAKEUPCS_WU | WAKEUPCS_WU2;
     /* Writing SUSPEND (any value) is what lets the chip stop its oscillator
@@ -126,7 +135,18 @@ static void suspend(void) {
        Idle then lasts until the resume interrupt (bus activity or a wake-up
        pin). */
     SUSPEND = 0;
+    /* The last look at the flag and the idle must not be split by the resume
+       interrupt: with interrupts off for the look, the one instruction that
+       follows enabling them is the idle itself, and a resume already
+       requested then ends the idle at once. */
+    EA = 0;
+    if (!suspend_pending) {
+        EA = 1;
+        return;
+    }
+    EA = 1;
     PCON |= PCON_IDLE;
+    suspend_pending = 0;
     if ((WAKEUPCS & (WAKEUPCS_WU | WAKEUPCS_WU2)) && usb_remote_wakeup_enabled()) {
         /* Woken by a pin: the host allowed us to wake it, so signal resume
            for the 10 ms that lie within the 1..15 ms USB asks for. */
@@ -150,9 +170,7 @@ void main(void) {
         }
         if (hw_out_ready())
             transaction_run();
-        if (suspend_pending) {
-            suspend_pending = 0;
+        if (suspend_pending)
             suspend();
-        }
     }
 }

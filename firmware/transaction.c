@@ -49,6 +49,7 @@ void transaction_run(void) {
     uint16_t got = 0;
     uint16_t take;
     uint8_t fits;
+    HW_XDATA uint8_t *pad;
 
     if (count == 0) {
         hw_out_release(); /* an empty packet starts nothing */
@@ -101,6 +102,10 @@ void transaction_run(void) {
     command_buffer[1] = 0xFF;
     command_buffer[2] = WireEscape;
     command_buffer[3] = 0xFF;
-    interpret(command_buffer, total, WIRE_COMMAND_BUFFER_SIZE - total);
+    got = interpret(command_buffer, total, WIRE_COMMAND_BUFFER_SIZE - total);
+    /* A reply longer than the results ends in zeros, never in what an
+       earlier transaction (or the image's filler) left in the buffer. */
+    for (pad = command_buffer + total + got; got < reply; ++got)
+        *pad++ = 0;
     send_reply(command_buffer + total, reply);
 }

@@ -109,6 +109,8 @@ public:
     void holdSclLow(int64_t ns = Forever);
     void releaseScl() { sclHeldNs_ = 0; }
     bool sclHeldLow() const { return sclHeldNs_ > 0; }
+    // When a slave holding SCL lets go (Forever: not foreseen).
+    int64_t sclReleaseNs() const { return sclHeldNs_ == Forever ? Forever : nowNs_ + sclHeldNs_; }
     // How long the controller waits for a held SCL before it gives up on an
     // operation (ControllerTimeoutNs by default). With Forever, an operation
     // meeting an SCL held for good does nothing and reports done = false, so

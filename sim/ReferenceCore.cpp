@@ -33,6 +33,7 @@ void ReferenceCore::startUp(bool highSpeed) {
     lastRead_ = false;
     abandoned_ = false;
     busTaken_ = false;
+    owed_ = false;
     readsOwed_ = 0;
     portAOe_ = 0;
     ep8_.clear();
@@ -155,7 +156,12 @@ void ReferenceCore::finishTransaction() {
     rxLatched_ = lastRead_ = false;
     readsOwed_ = 0;
     interpret(length_);
-    reply(QByteArray(reinterpret_cast<const char *>(buffer_.data()) + length_, replyCount_));
+    // A reply longer than the results ends in zeros, never in what an
+    // earlier transaction left in the buffer.
+    QByteArray answer(reinterpret_cast<const char *>(buffer_.data()) + length_, replyCount_);
+    if (resultCount_ < answer.size())
+        std::fill(answer.begin() + resultCount_, answer.end(), '\0');
+    reply(answer);
 }
 
 void ReferenceCore::reply(const QByteArray &bytes) {
@@ -380,6 +386,10 @@ bool ReferenceCore::waitDone() {
         return true;
     inFlight_ = false;
     if (!inFlightResult_.done) {
+        owed_ = true;
+        owedOp_ = inFlightOp_;
+        owedByte_ = inFlightByte_;
+        owedAck_ = inFlightAck_;
         abandon();
         return false;
     }
@@ -390,8 +400,55 @@ bool ReferenceCore::waitDone() {
     return true;
 }
 
+// The bus operation, remembered as the one in flight.
+I2cResult ReferenceCore::busOp(BusOp op, uint8_t byte, bool ack) {
+    inFlightOp_ = op;
+    inFlightByte_ = byte;
+    inFlightAck_ = ack;
+    switch (op) {
+    case BusOp::Start:
+        return bus_.start(byte);
+    case BusOp::Write:
+        return bus_.write(byte);
+    case BusOp::Read:
+        return bus_.read(ack);
+    case BusOp::Stop:
+        break;
+    }
+    return bus_.stop();
+}
+
+// What a transaction given up on left in the controller goes out once the
+// slave lets go of SCL, and the controller takes nothing new before. The
+// next transaction waits for it as for any byte (its outcome counts for
+// nothing), and gives up in turn if SCL stays held. A START that went out
+// this way leaves the bus taken: the next START is a repeated one, which
+// also makes a slave drop a write left unfinished.
+bool ReferenceCore::controllerReady() {
+    if (!owed_)
+        return true;
+    if (abandoned_)
+        return false;
+    if (!busOp(owedOp_, owedByte_, owedAck_).done) {
+        abandon();
+        return false;
+    }
+    owed_ = false;
+    if (owedOp_ == BusOp::Stop)
+        busTaken_ = false;
+    return true;
+}
+
+void ReferenceCore::releaseHeldStep() {
+    if (owed_ && busOp(owedOp_, owedByte_, owedAck_).done) {
+        owed_ = false;
+        if (owedOp_ == BusOp::Stop)
+            busTaken_ = false;
+    }
+}
+
 void ReferenceCore::controllerWrite(uint8_t byte, bool withStart) {
-    if (!waitDone())
+    if (!waitDone() || !controllerReady())
         return;
     if (rxLatched_) {
         // A new START in the middle of a read: the byte the controller had
@@ -401,7 +458,7 @@ void ReferenceCore::controllerWrite(uint8_t byte, bool withStart) {
     }
     if (withStart)
         busTaken_ = true;
-    inFlightResult_ = withStart ? bus_.start(byte) : bus_.write(byte);
+    inFlightResult_ = busOp(withStart ? BusOp::Start : BusOp::Write, byte);
     inFlightIsWrite_ = true;
     inFlight_ = true;
 }
@@ -409,7 +466,9 @@ void ReferenceCore::controllerWrite(uint8_t byte, bool withStart) {
 // LASTRD holds for the one byte the fetch starts; a read that goes on after
 // it acknowledges again unless LASTRD is set anew.
 void ReferenceCore::triggerRead() {
-    inFlightResult_ = bus_.read(!lastRead_);
+    if (!controllerReady())
+        return;
+    inFlightResult_ = busOp(BusOp::Read, 0xFF, !lastRead_);
     lastRead_ = false;
     inFlightIsWrite_ = false;
     inFlight_ = true;
@@ -446,10 +505,10 @@ void ReferenceCore::doStop() {
     // always ends with one, since only STOP takes the controller out of it.
     // What counts is the controller's own record: after a transaction was
     // given up on, its START still stands and a later STOP frees the bus.
-    if (abandoned_ || (!endingRead && !busTaken_))
+    if (abandoned_ || (!endingRead && !busTaken_) || !controllerReady())
         return;
     busTaken_ = false;
-    inFlightResult_ = bus_.stop();
+    inFlightResult_ = busOp(BusOp::Stop);
     inFlightIsWrite_ = false;
     inFlight_ = true;
     waitDone();

@@ -42,6 +42,10 @@ public:
     // Port A as seen from outside: levels driven onto pins configured as
     // inputs, and the output latch.
     void setPortAInputs(uint8_t levels) override { portAInputs_ = levels; }
+    // Time passes with no transaction: a byte or STOP the firmware gave up
+    // on while SCL was held goes out once SCL is free, as the chip's
+    // controller does on its own.
+    void releaseHeldStep();
     void setPortALatch(uint8_t levels) { portALatch_ = levels; }
     uint8_t portAOutputEnable() const { return portAOe_; }
     uint8_t portAPins() const override;
@@ -78,6 +82,9 @@ private:
     void readI2dat(bool startNext);
     void doStop();
     void abandon();
+    bool controllerReady();
+    enum class BusOp { Start, Write, Read, Stop };
+    I2cResult busOp(BusOp op, uint8_t byte = 0, bool ack = true);
     void appendResult(uint8_t byte);
     void storeRead(uint8_t byte);
 
@@ -113,6 +120,14 @@ private:
     bool lastRead_ = false;
     bool abandoned_ = false;
     bool busTaken_ = false; // a START went out and no STOP since
+    BusOp inFlightOp_ = BusOp::Write;
+    uint8_t inFlightByte_ = 0;
+    bool inFlightAck_ = true;
+    // The byte or STOP a transaction gave up on, still in the controller.
+    bool owed_ = false;
+    BusOp owedOp_ = BusOp::Write;
+    uint8_t owedByte_ = 0;
+    bool owedAck_ = true;
     int readsOwed_ = 0;
 
     uint8_t portAOe_ = 0;

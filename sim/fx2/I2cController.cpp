@@ -59,10 +59,10 @@ void I2cController::writeI2dat(uint8_t value, int64_t nowNs) {
         return;
     }
     done_ = false;
+    busError_ = false;
     data_ = value;
     if (startArmed_) {
         startArmed_ = false;
-        busError_ = false;
         lastRead_ = false;
         lastByteAcked_ = false;
         readMode_ = value & 1;
@@ -87,6 +87,7 @@ uint8_t I2cController::readI2dat(int64_t nowNs) {
     }
     done_ = false;
     if (readMode_ && !stopBit_) {
+        busError_ = false;
         if (!bus_.owned())
             ++diagnostics_.strayReads;
         begin(Op::Read, 0xFF, nowNs);
@@ -172,6 +173,10 @@ void I2cController::advanceTo(int64_t nowNs) {
 }
 
 int64_t I2cController::nextEventNs() const {
+    // A step waiting for SCL goes out when the slave lets go, whether or not
+    // the firmware still looks at the controller.
+    if (phase_ == Phase::WaitForScl)
+        return bus_.sclReleaseNs();
     return phase_ == Phase::Byte || phase_ == Phase::Stop ? endNs_ : INT64_MAX;
 }
 

@@ -25,7 +25,8 @@
 // a STOP after a byte the controller acknowledged leaves the slave believing
 // more is wanted (counted, since the bus model has no bit level); LASTRD
 // stays set until the next START or STOP, so every byte read meanwhile is
-// not acknowledged; BERR comes with DONE; the ID bits tell whether an
+// not acknowledged; BERR comes with DONE and, like DONE, belongs to the
+// byte: starting the next byte clears it; the ID bits tell whether an
 // EEPROM answered at 0x50 (01) or 0x51 (10) at power-on.
 class I2cController {
 public:

@@ -2,6 +2,7 @@
 
 #include "adapter_wire.h"
 #include "hw.h"
+#include "i2c_engine.h"
 
 #include <QtGlobal>
 
@@ -27,6 +28,7 @@ uint8_t command_buffer[WIRE_COMMAND_BUFFER_SIZE + GuardSize];
 FakeFx2::FakeFx2(I2cBusSide &bus) : m_bus(bus) {
     Q_ASSERT(!current);
     current = this;
+    i2c_power_on(); // a fresh chip: nothing left over from an earlier one
     std::memset(command_buffer, 0, WIRE_COMMAND_BUFFER_SIZE);
     std::memset(command_buffer + WIRE_COMMAND_BUFFER_SIZE, GuardByte, GuardSize);
 }
@@ -53,6 +55,8 @@ uint8_t FakeFx2::i2cStatus() {
     // Every poll costs bus time, so a wait that never ends runs into the
     // time-out.
     ++m_now;
+    if (m_retryDue)
+        retryHeldStep();
     uint8_t s = 0;
     if (m_startPending)
         s |= I2csStart;
@@ -69,9 +73,9 @@ uint8_t FakeFx2::i2cStatus() {
     return s;
 }
 
-// A byte that meets a held SCL never reports DONE. The controller goes on
-// when it is used again (in a later transaction); the bus then says whether
-// SCL is still held.
+// A byte that meets a held SCL never reports DONE while the firmware waits
+// for it. It is still in the controller: the next transaction's first poll
+// tries it again, and the bus then says whether SCL is still held.
 void FakeFx2::apply(const BusReply &reply, bool isWrite) {
     m_berr = reply.busError;
     m_ack = isWrite && reply.ack;
@@ -85,6 +89,37 @@ void FakeFx2::finishStop() {
     m_receiving = false;
     if (!reply.sclHeld)
         m_stopPending = false;
+    else
+        m_held = Held::Stop;
+}
+
+void FakeFx2::retryHeldStep() {
+    m_retryDue = false;
+    BusReply reply;
+    switch (m_held) {
+    case Held::None:
+        return;
+    case Held::Address:
+        m_bus.start(m_busTaken);
+        reply = m_bus.write(m_heldByte);
+        break;
+    case Held::Write:
+        reply = m_bus.write(m_heldByte);
+        break;
+    case Held::Read:
+        reply = m_bus.read(m_heldAck);
+        m_data = reply.data;
+        break;
+    case Held::Stop:
+        reply = m_bus.stop();
+        if (!reply.sclHeld)
+            m_stopPending = false;
+        break;
+    }
+    if (reply.sclHeld)
+        return;
+    apply(reply, m_held == Held::Address || m_held == Held::Write);
+    m_held = Held::None;
 }
 
 void FakeFx2::i2cSet(uint8_t bits) {
@@ -109,13 +144,29 @@ void FakeFx2::i2cWrite(uint8_t b) {
         const BusReply s = m_bus.start(m_busTaken);
         m_busTaken = true;
         if (s.sclHeld || s.busError) {
+            if (s.sclHeld) {
+                m_held = Held::Address;
+                m_heldByte = b;
+            }
             apply(s, true);
             return;
         }
         m_readMode = b & 1;
         m_receiving = false;
+        const BusReply address = m_bus.write(b);
+        if (address.sclHeld) {
+            m_held = Held::Address;
+            m_heldByte = b;
+        }
+        apply(address, true);
+        return;
     }
-    apply(m_bus.write(b), true);
+    const BusReply reply = m_bus.write(b);
+    if (reply.sclHeld) {
+        m_held = Held::Write;
+        m_heldByte = b;
+    }
+    apply(reply, true);
 }
 
 uint8_t FakeFx2::i2cRead() {
@@ -133,6 +184,10 @@ uint8_t FakeFx2::i2cRead() {
     m_receiving = true;
     const BusReply reply = m_bus.read(!nack);
     m_data = reply.data;
+    if (reply.sclHeld) {
+        m_held = Held::Read;
+        m_heldAck = !nack;
+    }
     apply(reply, false);
     return value;
 }
@@ -165,6 +220,7 @@ uint16_t FakeFx2::outCount() const {
 void FakeFx2::outRelease() {
     if (!m_out.empty())
         m_out.pop_front();
+    m_retryDue = m_held != Held::None;
 }
 
 void FakeFx2::inCommit(uint16_t n) {

@@ -50,7 +50,9 @@ public:
     uint8_t i2cRead();
     void i2cWrite(uint8_t b);
     void i2cClock(bool fast);
-    uint8_t portA() const { return m_portA; }
+    // Pins that are outputs show the port's latch, which stays at its
+    // power-on 0 (the firmware never writes it).
+    uint8_t portA() const { return uint8_t(m_portA & ~m_oea); }
     void setPortAOutputs(uint8_t mask) { m_oea = mask; }
     bool outReady();
     const uint8_t *outBuffer() const;
@@ -67,12 +69,16 @@ public:
     void ep0ReleaseHandshake() { m_ep0Handshake = true; }
     bool endpointHalt(uint8_t address, uint8_t *isHalted) const;
     bool setEndpointHalt(uint8_t address, bool on);
+    // Time passes with no transaction: a step left to a held SCL goes out
+    // once SCL is free.
+    void releaseHeldStep() { retryHeldStep(); }
     void timeoutStart();
     bool timeoutExpired() const { return m_now >= m_deadline; }
 
 private:
     void apply(const BusReply &reply, bool isWrite);
     void finishStop();
+    void retryHeldStep();
 
     I2cBusSide &m_bus;
     std::deque<QByteArray> m_out;
@@ -103,5 +109,12 @@ private:
     bool m_busTaken = false;
     bool m_readMode = false;
     bool m_receiving = false;
+    // The step that met a held SCL, tried again once the next transaction
+    // polls the controller (the chip sends it when SCL is let go).
+    enum class Held { None, Address, Write, Read, Stop };
+    Held m_held = Held::None;
+    uint8_t m_heldByte = 0;
+    bool m_heldAck = true;
+    bool m_retryDue = false;
     uint8_t m_data = 0xFF;
 };

@@ -245,9 +245,13 @@ void FirmwareImageTest::instructionSequences_data() {
     // The auto-pointers' data registers are xdata registers.
     QTest::newRow("copy through XAUTODAT1 and XAUTODAT2") << "_hw_copy"
                                                           << "90 E6 7B E0 90 E6 7C F0";
-    // Suspend: SUSPEND written, then the CPU idled.
-    QTest::newRow("suspend writes SUSPEND before idling") << ""
-                                                          << "90 E6 81 ?? F0 43 87 01";
+    // Suspend: SUSPEND written; the CPU idled on the one instruction after
+    // interrupts come back on, so that a resume already requested ends the
+    // idle rather than running just before it.
+    QTest::newRow("suspend writes SUSPEND") << ""
+                                            << "90 E6 81 ?? F0";
+    QTest::newRow("idle right after interrupts are enabled") << ""
+                                                             << "D2 AF 43 87 01";
 }
 
 void FirmwareImageTest::instructionSequences() {

@@ -348,6 +348,110 @@ private slots:
         bench.checkClean();
     }
 
+    // A slave holds SCL low across two transactions. The first gives up
+    // after the firmware's 25 ms and leaves its address byte waiting in the
+    // controller; that byte goes out once SCL is free. The second, sent at
+    // once, must not lose its own address to that byte (a data byte would
+    // go out as the address): it waits for the controller, frees the bus and
+    // is served, or, if SCL stays held beyond its own time-out, reports the
+    // error and puts nothing on the bus. A third, once SCL is free, is
+    // served as usual. The bus stays owned after the byte left over, so the
+    // next START is a repeated one (which also drops any write a slave had
+    // begun).
+    void transactionAfterSclHeld_data() {
+        QTest::addColumn<qint64>("holdNs");
+        QTest::addColumn<QString>("secondReply");
+        // The first one's address, then only whole transactions.
+        QTest::addColumn<QString>("events");
+        const QString served = "A2+ 00+ 00+ Sr A3+ r00+ r01- P";
+        QTest::newRow("released during the second") << qint64(30 * NsPerMs) << "00 01 00"
+                                                    << "S A2+ Sr " + served + " S " + served;
+        QTest::newRow("held beyond the second") << qint64(80 * NsPerMs) << "FF FF 80"
+                                                << "S A2+ Sr " + served;
+    }
+    void transactionAfterSclHeld() {
+        QFETCH(qint64, holdNs);
+        QFETCH(QString, secondReply);
+        QFETCH(QString, events);
+        Bench bench;
+        QVERIFY(bench.start());
+        bench.chip->bus().holdSclLow(holdNs);
+        const Exchange first = transact(bench.stack, bench.session, hex(WorkedStream), 3);
+        QCOMPARE(hexText(first.reply.data), QString("FF FF 80"));
+        const Exchange second = transact(bench.stack, bench.session, hex(WorkedStream), 3);
+        QCOMPARE(hexText(second.reply.data), secondReply);
+        bench.stack.advanceTime(holdNs);
+        const Exchange third = transact(bench.stack, bench.session, hex(WorkedStream), 3);
+        QCOMPARE(hexText(third.reply.data), QString("00 01 00"));
+        QCOMPARE(bench.chip->bus().eventsText(), events);
+        QCOMPARE(bench.chip->emulatedCore()->peripherals().i2c().diagnostics().accessWhileBusy, 0);
+        bench.checkClean();
+    }
+
+    // The host suspends the bus while the firmware works on a transaction
+    // (here during a 10 ms wait in the stream). The firmware finishes it and
+    // answers; once the bus has resumed it serves the next transaction,
+    // whether the resume came while it was still at work or after.
+    void suspendWhileBusy_data() {
+        QTest::addColumn<int>("suspendAfterUs");
+        QTest::addColumn<int>("resumeAfterUs"); // from the suspend
+        QTest::newRow("suspended and resumed within the wait") << 1000 << 2000;
+        QTest::newRow("resumed just before the wait ends") << 200 << 9500;
+        QTest::newRow("resumed after the transaction") << 1000 << 30000;
+    }
+    void suspendWhileBusy() {
+        QFETCH(int, suspendAfterUs);
+        QFETCH(int, resumeAfterUs);
+        Bench bench;
+        QVERIFY(bench.start());
+        const QByteArray framed = ReferenceCore::frame(
+            hex("00 01 00 13 A2 00 00 00 14 00 30 04 01 F4 01 00 13 A2 00 00 00 14"), 1);
+        QCOMPARE(bulk(bench.stack, bench.session, 0x04, framed).result.status,
+                 UsbTransferStatus::Completed);
+        bench.stack.advanceTime(suspendAfterUs * 1000);
+        bench.chip->busSuspend();
+        bench.stack.advanceTime(resumeAfterUs * 1000);
+        bench.chip->busResume();
+        bench.stack.advanceTime(10 * NsPerMs); // the host's resume recovery
+        const Step reply = bulk(bench.stack, bench.session, 0x88, QByteArray(1, '\0'));
+        QCOMPARE(hexText(reply.data), QString("00"));
+        const Exchange next = transact(bench.stack, bench.session, hex(WorkedStream), 3);
+        QCOMPARE(next.reply.result.status, UsbTransferStatus::Completed);
+        QCOMPARE(hexText(next.reply.data), QString("00 01 00"));
+        bench.checkClean();
+    }
+
+    // A bus error on one byte: it is reported (0x80) and the rest of the
+    // transaction carried out. I2CS keeps showing BERR while the next byte
+    // is in flight; the firmware must wait for that byte's DONE all the same
+    // and never write to the controller under it, or the byte is lost.
+    void busErrorOnOneByte_data() {
+        QTest::addColumn<int>("nth"); // byte operation on the bus, from 1
+        QTest::addColumn<QString>("reply");
+        QTest::addColumn<QString>("events");
+        QTest::newRow("address") << 1 << "00 01 C0"
+                                 << "S BERR 00- 00- Sr A3+ r00+ r01- P";
+        QTest::newRow("first data byte") << 2 << "00 01 80"
+                                         << "S A2+ BERR 00+ Sr A3+ r00+ r01- P";
+        QTest::newRow("first read") << 5 << "FF 00 80"
+                                    << "S A2+ 00+ 00+ Sr A3+ BERR r00- P";
+    }
+    void busErrorOnOneByte() {
+        QFETCH(int, nth);
+        QFETCH(QString, reply);
+        QFETCH(QString, events);
+        Bench bench;
+        QVERIFY(bench.start());
+        bench.chip->bus().injectBusError(nth);
+        const Exchange e = transact(bench.stack, bench.session, hex(WorkedStream), 3);
+        QCOMPARE(hexText(e.reply.data), reply);
+        QCOMPARE(bench.chip->bus().eventsText(), events);
+        QCOMPARE(bench.chip->emulatedCore()->peripherals().i2c().diagnostics().accessWhileBusy, 0);
+        const Exchange next = transact(bench.stack, bench.session, hex(WorkedStream), 3);
+        QCOMPARE(hexText(next.reply.data), QString("00 01 00"));
+        bench.checkClean();
+    }
+
     // Suspend: the firmware idles its CPU (and may let the chip stop its
     // oscillator) until the bus resumes, then serves the host again.
     void suspendAndResume() {
