@@ -61,8 +61,8 @@ uint8_t hw_timeout_expired(void) {
  * high byte, as DJNZ counts). The unit in progress is not restarted (that
  * would cost every byte two instructions), so the time-out may end up to one
  * unit early. Only DONE ends the wait: BERR comes with the DONE of the byte
- * that met the error and then stays set in I2CS while the next byte is in
- * flight, so taking it for the end would write I2DAT under that byte.
+ * that met the error, and should it still show in I2CS while the next byte
+ * is in flight, taking it for the end would write I2DAT under that byte.
  */
 #define STR_(x) #x
 #define STR(x) STR_(x)

@@ -422,8 +422,8 @@ private slots:
     }
 
     // A bus error on one byte: it is reported (0x80) and the rest of the
-    // transaction carried out. I2CS keeps showing BERR while the next byte
-    // is in flight; the firmware must wait for that byte's DONE all the same
+    // transaction carried out. Whatever I2CS shows of the error while the
+    // next byte is in flight, the firmware must wait for that byte's DONE
     // and never write to the controller under it, or the byte is lost.
     void busErrorOnOneByte_data() {
         QTest::addColumn<int>("nth"); // byte operation on the bus, from 1
