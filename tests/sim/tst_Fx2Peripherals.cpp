@@ -2,6 +2,7 @@
 // core's Bus callbacks would drive them, with a stand-in CPU whose cycle
 // count the tests set.
 
+#include "CpuClock.h"
 #include "Eeprom24.h"
 #include "Fx2Peripherals.h"
 #include "Fx2RegisterReference.h"
@@ -89,6 +90,30 @@ class TestFx2Peripherals : public QObject {
     Q_OBJECT
 
 private slots:
+    // Chip time from the cycle count, against exact 128-bit arithmetic, over
+    // segments of the three CPUCS frequencies (and an odd one), with counts
+    // up to days of emulated time: times round down, and the first cycle at
+    // a time maps back to it.
+    void clockMapping() {
+        QRandomGenerator random(48u);
+        const uint32_t rates[] = {CpuClock::Hz12M, CpuClock::Hz24M, CpuClock::Hz48M, 7'372'800};
+        for (int run = 0; run < 2000; ++run) {
+            CpuClock clock;
+            const uint64_t base = random.generate64() >> (24 + random.bounded(40));
+            const int64_t baseNs = int64_t(random.generate64() >> 20);
+            const uint32_t hz = rates[random.bounded(4)];
+            clock.restart(base, baseNs, hz);
+            const uint64_t cycles = random.generate64() >> (16 + random.bounded(48));
+            const __int128 exact = __int128(cycles) * 1'000'000'000 / hz;
+            QCOMPARE(clock.nsAt(base + cycles), baseNs + int64_t(exact));
+            const int64_t ns = clock.nsAt(base + cycles);
+            const uint64_t first = clock.clocksAt(ns);
+            QVERIFY(first <= base + cycles);
+            QCOMPARE(clock.nsAt(first), ns);
+            QVERIFY(first == base || clock.nsAt(first - 1) < ns);
+        }
+    }
+
     // The model's addresses and bits against the chip's register tables
     // (Fx2RegisterReference.h, which names its sources).
     void registerAddressesFromTheReference_data() {
