@@ -58,7 +58,7 @@ constexpr uint16_t Int4JumpLowByte = 0x55;
 } // namespace
 
 Fx2Peripherals::Fx2Peripherals(I2cBus &bus, uint8_t *ram, uint8_t *scratch)
-    : bus_(bus), ram_(ram), scratch_(scratch), i2c_(bus) {
+    : ram_(ram), scratch_(scratch), i2c_(bus) {
     powerOn(true);
 }
 

@@ -145,7 +145,6 @@ private:
     void resume();
     void setSofPending();
 
-    I2cBus &bus_;
     uint8_t *ram_;
     uint8_t *scratch_;
     Fx2Cpu *cpu_ = nullptr;
