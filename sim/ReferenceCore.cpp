@@ -429,14 +429,10 @@ bool ReferenceCore::controllerReady() {
         return true;
     if (abandoned_)
         return false;
-    if (!busOp(owedOp_, owedByte_, owedAck_).done) {
+    releaseHeldStep();
+    if (owed_)
         abandon();
-        return false;
-    }
-    owed_ = false;
-    if (owedOp_ == BusOp::Stop)
-        busTaken_ = false;
-    return true;
+    return !owed_;
 }
 
 void ReferenceCore::releaseHeldStep() {

@@ -4,6 +4,7 @@
 #include "I2cBus.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <utility>
 
@@ -30,6 +31,24 @@ constexpr uint16_t PlainRegisters[] = {
     0xE664,         0xE665,       xreg::INTSETUP,  xreg::PORTACFG, 0xE671, 0xE672};
 // Of those, the request registers that are cleared by writing 1.
 constexpr uint16_t WriteOneToClear[] = {0xE659, 0xE65B, 0xE663};
+
+// Looked up on every register access: a table by the low byte.
+constexpr std::array<bool, 256> PlainLowBytes = [] {
+    std::array<bool, 256> table{};
+    for (const uint16_t address : PlainRegisters)
+        table[address & 0xFF] = true;
+    return table;
+}();
+static_assert([] {
+    for (const uint16_t address : PlainRegisters)
+        if ((address >> 8) != 0xE6)
+            return false;
+    return true;
+}());
+
+bool isPlain(uint16_t address) {
+    return (address >> 8) == 0xE6 && PlainLowBytes[address & 0xFF];
+}
 
 bool contains(const uint16_t *begin, const uint16_t *end, uint16_t value) {
     return std::find(begin, end, value) != end;
@@ -219,7 +238,7 @@ uint8_t Fx2Peripherals::readRegister(uint16_t address) {
         return setupData_[address - xreg::SETUPDAT];
     if (address >= xreg::EP2CFG && address <= xreg::EP8CFG)
         return eps_[size_t(address - xreg::EP2CFG)].config();
-    if (contains(std::begin(PlainRegisters), std::end(PlainRegisters), address))
+    if (isPlain(address))
         return plain_[address & 0xFF];
 
     const int64_t now = nowNs();
@@ -353,7 +372,7 @@ void Fx2Peripherals::writeRegister(uint16_t address, uint8_t value) {
         hostVisible();
         return;
     }
-    if (contains(std::begin(PlainRegisters), std::end(PlainRegisters), address)) {
+    if (isPlain(address)) {
         if (contains(std::begin(WriteOneToClear), std::end(WriteOneToClear), address))
             plain_[address & 0xFF] &= uint8_t(~value);
         else

@@ -113,8 +113,8 @@ Outcome runFirmware(const Transactions &transactions, const Setup &setup) {
     chip.setHighSpeed(setup.highSpeed);
     chip.setPortA(setup.portA);
     for (const Transaction &t : transactions) {
-        if (t.idleNs || t.holdSclNs || t.busErrorAt)
-            chip.releaseHeldStep(); // as the emulated chip idles first
+        if (t.startsQuiet())
+            chip.releaseHeldStep();
         bench.before(t);
         const int before = int(chip.inPackets().size());
         for (const QByteArray &p : packetsOf(t))
@@ -144,8 +144,8 @@ Outcome runReference(const Transactions &transactions, const Setup &setup) {
     core.setPortAInputs(setup.portA);
     core.setPortALatch(0); // as the chip powers up; the firmware never writes it
     for (const Transaction &t : transactions) {
-        if (t.idleNs || t.holdSclNs || t.busErrorAt)
-            core.releaseHeldStep(); // as the emulated chip idles first
+        if (t.startsQuiet())
+            core.releaseHeldStep();
         bench.before(t);
         for (const QByteArray &p : packetsOf(t))
             core.receiveOut(ReferenceCore::TransactionEndpoint, p);
@@ -225,9 +225,8 @@ Outcome runEmulated(const Transactions &transactions, const Setup &setup) {
     chip.bootWithFirmware();
     EmulatedCore *core = chip.emulatedCore();
     for (const Transaction &t : transactions) {
-        // Idle time and faults belong between transactions: let the last
-        // one finish first (the host would not wait when it asked no reply).
-        if (t.idleNs || t.holdSclNs || t.busErrorAt)
+        // The host would not wait when it asked no reply; here the chip idles.
+        if (t.startsQuiet())
             idle(chip, o);
         chip.runUntil(chip.nowNs() + t.idleNs);
         bench.before(t, false);

@@ -28,6 +28,10 @@ struct Transaction {
     int busErrorAt = 0; // n-th byte operation from now, 0 = none
     // Bus time that passes before the transaction (the host's idle time).
     int64_t idleNs = 0;
+
+    // Idle time and faults belong between transactions: the one before must
+    // have finished, and what it left to a held SCL gone out if it can.
+    bool startsQuiet() const { return idleNs || holdSclNs || busErrorAt; }
 };
 using Transactions = QList<Transaction>;
 Q_DECLARE_METATYPE(Transactions)
