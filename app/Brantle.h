@@ -64,6 +64,8 @@ public:
 
 protected:
     bool event(QEvent *event) override;
+    // Asks before a script that was not saved is lost.
+    void closeEvent(QCloseEvent *event) override;
     void timerEvent(QTimerEvent *event) override;
     // One exchange with the adapter; virtual so that tests can make it fail
     // in every way the send cycle must report.

@@ -1,5 +1,7 @@
 #include "BusScanDialog.h"
 
+#include "AdapterGuidance.h"
+
 #include <QComboBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -114,7 +116,9 @@ void BusScanDialog::rescan() {
     } catch (const QString &error) {
         showGrid(BusScan::firstAddress + probed);
         labelResult->setStyleSheet(QStringLiteral("color: red"));
-        labelResult->setText(error);
+        // With no adapter listed, say what to check as well.
+        labelResult->setText(
+            target.adapter.isEmpty() ? error + QStringLiteral("\n\n") + adapterGuidance() : error);
         return;
     }
     showGrid(BusScan::lastAddress + 1);
