@@ -1,5 +1,6 @@
 #include "Brantle.h"
 
+#include "AdapterGuidance.h"
 #include "AdapterSession.h"
 #include "Brantle2.h"
 #include "BrantleVersion.h"
@@ -10,6 +11,7 @@
 #include "TransactionLogPane.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QDate>
 #include <QDir>
@@ -22,6 +24,7 @@
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTime>
@@ -170,6 +173,25 @@ Brantle::Brantle(DriverPort &port, QWidget *parent, Qt::WindowFlags flags)
     connect(ui.action_Product_Info, &QAction::triggered, m_productInfo, &QWidget::show);
     connect(ui.actionSave_Log, &QAction::triggered, this, &Brantle::actionSave_Log_triggered);
     connect(ui.actionScan_Bus, &QAction::triggered, this, &Brantle::actionScan_Bus_triggered);
+
+    // The keys such tools use: Ctrl+Return runs what was typed, and the file
+    // commands of the script pane and Quit have the platform's shortcuts.
+    ui.pushButtonSend->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Return));
+    auto *sendOnKeypad = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Enter), this);
+    connect(sendOnKeypad, &QShortcut::activated, ui.pushButtonSend, &QPushButton::animateClick);
+    ui.pushButtonSend->setToolTip(
+        tr("Send the script (%1)")
+            .arg(ui.pushButtonSend->shortcut().toString(QKeySequence::NativeText)));
+    ui.actionOpen_Send_Text->setShortcut(QKeySequence::Open);
+    ui.actionSave_Send_Text->setShortcut(QKeySequence::Save);
+    ui.menu_File->addSeparator();
+    QAction *quit = ui.menu_File->addAction(tr("&Quit"));
+    quit->setObjectName(QStringLiteral("actionQuit"));
+    quit->setShortcut(QKeySequence::Quit);
+    quit->setMenuRole(QAction::QuitRole);
+    connect(quit, &QAction::triggered, this, &QWidget::close);
+    // The script as the form sets it is nobody's work yet.
+    ui.textEditInput->document()->setModified(false);
 
     autoTimerId = 0;
 }
@@ -411,6 +433,26 @@ void Brantle::actionSave_Send_Text_triggered() {
     fileCommand(FileAction::Save, sendTextPath, ui.textEditInput);
 }
 
+void Brantle::closeEvent(QCloseEvent *event) {
+    // A script typed since it was last opened or saved exists nowhere else.
+    if (!ui.textEditInput->document()->isModified()) {
+        event->accept();
+        return;
+    }
+    const QMessageBox::StandardButton answer = QMessageBox::warning(
+        this, tr("Close"),
+        tr("The script has changed since it was last opened or saved. Save it before closing?"),
+        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
+    if (answer == QMessageBox::Save)
+        actionSave_Send_Text_triggered();
+    // Saving that was cancelled or failed keeps the window open.
+    if (answer == QMessageBox::Discard ||
+        (answer == QMessageBox::Save && !ui.textEditInput->document()->isModified()))
+        event->accept();
+    else
+        event->ignore();
+}
+
 void Brantle::actionSave_Result_Text_triggered() {
     fileCommand(FileAction::Save, resultTextPath, ui.textEditResult);
 }
@@ -462,7 +504,13 @@ void Brantle::refreshDeviceList() {
         paintAllGroups(palette, QPalette::Button, QBrush(Qt::red, Qt::SolidPattern));
         comboBoxDevices->setPalette(palette);
         showStatus(QStringLiteral("No Device Found"), Qt::red, tr("Error: Device not found."));
+        // The status bar keeps its specified text; what to check is on the
+        // list itself.
+        comboBoxDevices->setToolTip(adapterGuidance());
+        comboBoxDevices->setStatusTip(adapterGuidance());
     } else {
+        comboBoxDevices->setToolTip(QString());
+        comboBoxDevices->setStatusTip(QString());
         const QPalette standard = QApplication::palette(comboBoxDevices);
         paintAllGroups(palette, QPalette::Base, QBrush(Qt::white, Qt::SolidPattern));
         for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})

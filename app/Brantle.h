@@ -68,6 +68,8 @@ protected:
     // The system's device-change message (0x0219) rebuilds the device list.
     bool nativeEvent(const QByteArray &eventType, void *message, qintptr *result) override;
 #endif
+    // Asks before a script that was not saved is lost.
+    void closeEvent(QCloseEvent *event) override;
     void timerEvent(QTimerEvent *event) override;
     // One exchange with the adapter; virtual so that tests can make it fail
     // in every way the send cycle must report.

@@ -1,5 +1,6 @@
 #include "TransactionLogPane.h"
 
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QPushButton>
@@ -45,9 +46,13 @@ TransactionLogPane::TransactionLogPane(QAction *saveAction, QWidget *parent)
         TransactionLog::TimeColumn,
         tableViewLog->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00.000")) +
             16);
-    tableViewLog->setColumnWidth(TransactionLog::OutcomeColumn,
-                                 tableViewLog->fontMetrics().horizontalAdvance(QLatin1Char('M')) *
-                                     14);
+    // Wide enough for the usual outcomes in the language shown (a
+    // translated error is twice as wide as the English one); a wider
+    // outcome widens the column when it comes.
+    tableViewLog->setColumnWidth(
+        TransactionLog::OutcomeColumn,
+        qMax(tableViewLog->fontMetrics().horizontalAdvance(QLatin1Char('M')) * 14,
+             outcomeWidth(QCoreApplication::translate("Brantle", "Error: Device not found."))));
 
     toolButtonSaveLog = new QToolButton(content);
     toolButtonSaveLog->setObjectName(QStringLiteral("toolButtonSaveLog"));
@@ -68,9 +73,17 @@ TransactionLogPane::TransactionLogPane(QAction *saveAction, QWidget *parent)
     setWidget(content);
 }
 
+int TransactionLogPane::outcomeWidth(const QString &outcome) const {
+    const int most = tableViewLog->fontMetrics().horizontalAdvance(QLatin1Char('M')) * 48;
+    return qMin(tableViewLog->fontMetrics().horizontalAdvance(outcome) + 16, most);
+}
+
 void TransactionLogPane::append(TransactionRecord record) {
     const QScrollBar *bar = tableViewLog->verticalScrollBar();
     const bool atEnd = bar->value() == bar->maximum();
+    const int width = outcomeWidth(record.outcome);
+    if (width > tableViewLog->columnWidth(TransactionLog::OutcomeColumn))
+        tableViewLog->setColumnWidth(TransactionLog::OutcomeColumn, width);
     m_log.append(std::move(record));
     if (atEnd)
         tableViewLog->scrollToBottom();

@@ -27,6 +27,9 @@ public:
     QPushButton *pushButtonClearLog;
 
 private:
+    // The outcome column's width for `outcome`, within a limit.
+    int outcomeWidth(const QString &outcome) const;
+
     TransactionLog m_log;
 };
 

@@ -6,6 +6,7 @@
 #include "GenericUsbDriver.h"
 #include "LibusbStack.h"
 #endif
+#include "WindowCommandLine.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -14,13 +15,20 @@
 #include <cstdio>
 
 int main(int argc, char *argv[]) {
-    QApplication app(argc, argv);
+    const std::unique_ptr<QCoreApplication> app = WindowCommandLine::application(argc, argv);
+    QTranslator translator;
+    Brantle::installCatalogue(translator);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QCoreApplication::translate(
+        "WindowCommandLine", "Runs I2C scripts on the EZ-USB FX2 adapters plugged in."));
+    const int status = WindowCommandLine::process(parser, *app, QStringLiteral("brantle"));
+    if (status >= 0)
+        return status;
+
     // The installed menu entry and icon: Wayland matches windows to their
     // entry by this name, and X11 shows the icon only if the window has one.
     QGuiApplication::setDesktopFileName(QStringLiteral("example.orvane.Brantle"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("example.orvane.Brantle")));
-    QTranslator translator;
-    Brantle::installCatalogue(translator);
 
 #ifdef Q_OS_WIN
     // The vendor's generic driver serves the adapters; the window follows
@@ -35,5 +43,5 @@ int main(int argc, char *argv[]) {
 
     Brantle window(driver);
     window.show();
-    return app.exec();
+    return QApplication::exec();
 }

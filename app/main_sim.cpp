@@ -5,33 +5,37 @@
 #include "Brantle.h"
 #include "GenericUsbDriver.h"
 #include "SimUsbStack.h"
+#include "WindowCommandLine.h"
 
 #include <QApplication>
-#include <QCommandLineParser>
 #include <QIcon>
 #include <QTranslator>
 
 #include <cstdio>
 
 int main(int argc, char *argv[]) {
-    QApplication app(argc, argv);
-    // The installed menu entry and icon: Wayland matches windows to their
-    // entry by this name, and X11 shows the icon only if the window has one.
-    QGuiApplication::setDesktopFileName(QStringLiteral("example.orvane.BrantleSim"));
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("example.orvane.Brantle")));
+    const std::unique_ptr<QCoreApplication> app = WindowCommandLine::application(argc, argv);
     QTranslator translator;
     Brantle::installCatalogue(translator);
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Brantle on a simulated adapter (EEPROM at 0x51, sensor at 0x48)."));
-    parser.addHelpOption();
+    parser.setApplicationDescription(QCoreApplication::translate(
+        "WindowCommandLine", "Brantle on a simulated adapter (EEPROM at 0x51, sensor at 0x48)."));
     const QCommandLineOption firmware(
         QStringLiteral("firmware"),
-        QStringLiteral("Download the firmware image in FILE instead of the built-in one."),
+        QCoreApplication::translate(
+            "WindowCommandLine",
+            "Download the firmware image in FILE instead of the built-in one."),
         QStringLiteral("FILE"));
     parser.addOption(firmware);
-    parser.process(app);
+    const int status = WindowCommandLine::process(parser, *app, QStringLiteral("brantle-sim"));
+    if (status >= 0)
+        return status;
+
+    // The installed menu entry and icon: Wayland matches windows to their
+    // entry by this name, and X11 shows the icon only if the window has one.
+    QGuiApplication::setDesktopFileName(QStringLiteral("example.orvane.BrantleSim"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("example.orvane.Brantle")));
 
     // The simulated chip runs the firmware downloaded to it, in step with the
     // wall clock: waits, write cycles and time-outs take real time.
@@ -52,5 +56,5 @@ int main(int argc, char *argv[]) {
         window.setFirmwareImage(path);
     }
     window.show();
-    return app.exec();
+    return QApplication::exec();
 }

@@ -1,9 +1,12 @@
 #include "ScriptInput.h"
 
+#include "TextFile.h"
+
 #include <QFile>
 #include <QFileInfo>
 
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -54,6 +57,7 @@ ScriptInput::Result ScriptInput::read(const QString &name, QString *text, QStrin
         *error = file.errorString();
         return CannotOpen;
     }
-    *text = QString::fromLocal8Bit(bytes);
+    // Exactly as the window reads a file it opens: the same script runs alike.
+    *text = decodeTextFile(std::move(bytes));
     return Read;
 }

@@ -3,10 +3,11 @@
 
 #include <QString>
 
-// Reads a script file, or standard input for "-", as text in the system's
-// 8-bit encoding. Nothing larger than `limit` bytes is read whole: a regular
-// file is refused by its size before reading, anything else (a pipe, a
-// device) is read in pieces and refused once it passes the limit.
+// Reads a script file, or standard input for "-", as text the way the
+// window's editors read a file (decodeTextFile: the system's 8-bit
+// encoding, Windows line ends as plain newlines). Nothing larger than `limit` bytes is read whole:
+// a regular file is refused by its size before reading, anything else (a pipe, a device) is read in
+// pieces and refused once it passes the limit.
 struct ScriptInput {
     static constexpr qint64 DefaultLimit = qint64(64) * 1024 * 1024;
 

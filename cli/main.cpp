@@ -1,3 +1,4 @@
+#include "AdapterGuidance.h"
 #include "AdapterSession.h"
 #include "Brantle2.h"
 #include "BrantleVersion.h"
@@ -36,6 +37,27 @@ int usageError(const QString &text) {
                             "Try 'brantle-cli --help' for more information.\n")
                  .arg(text));
     return ExitUsage;
+}
+
+// The help as QCommandLineParser writes it, under the program's name instead
+// of the path it was started by, then the script's limits and the manual.
+QString helpText(const QCommandLineParser &parser) {
+    QString text = parser.helpText();
+    const QString started = QCoreApplication::arguments().value(0);
+    const int at = started.isEmpty() ? -1 : text.indexOf(started);
+    if (at >= 0 && at < text.indexOf(u'\n'))
+        text.replace(at, started.size(), QStringLiteral("brantle-cli"));
+    text += QStringLiteral(
+        "\nScript limits:\n"
+        "  A byte is two hexadecimal digits; a read address takes one placeholder (FF) per\n"
+        "  byte to read.\n"
+        "  [wait MS] pauses up to 1310.7 ms, in steps of 0.02 ms; a longer pause takes\n"
+        "  several waits.\n"
+        "  One send must fit the adapter's buffer of 11,912 bytes: the command stream,\n"
+        "  the bytes read and 5 bytes of header and status (about 5,900 bytes read).\n"
+        "  A script file may hold up to 64 MiB.\n"
+        "\nSee brantle-cli(1) for the script language, the exit statuses and examples.\n");
+    return text;
 }
 
 QString hexLine(const QByteArray &bytes) {
@@ -123,9 +145,12 @@ static int run(QCoreApplication &app) {
     const QCommandLineOption sim(QStringLiteral("sim"),
                                  QStringLiteral("Use the simulated adapter (EEPROM at 0x51, "
                                                 "temperature sensor at 0x48)."));
-    const QCommandLineOption list(QStringLiteral("list"), QStringLiteral("List the adapters."));
+    const QCommandLineOption list(
+        QStringLiteral("list"),
+        QStringLiteral("List the adapters, each under the number --device takes."));
     const QCommandLineOption deviceOption(QStringLiteral("device"),
-                                          QStringLiteral("Adapter to use, from 0 (default)."),
+                                          QStringLiteral("Adapter to use, as --list numbers "
+                                                         "them (default 0)."),
                                           QStringLiteral("N"), QStringLiteral("0"));
     const QCommandLineOption repeat(QStringLiteral("repeat"),
                                     QStringLiteral("Send N times, like the window's Auto."),
@@ -158,8 +183,10 @@ static int run(QCoreApplication &app) {
     // Not process(): it exits with 1, NoAck's status, on a bad option.
     if (!parser.parse(app.arguments()))
         return usageError(parser.errorText());
-    if (parser.isSet(help))
-        parser.showHelp(ExitOk);
+    if (parser.isSet(help)) {
+        QTextStream(stdout) << helpText(parser);
+        return ExitOk;
+    }
     if (parser.isSet(version))
         parser.showVersion();
 
@@ -214,7 +241,7 @@ static int run(QCoreApplication &app) {
                 name = present[i].friendlyName;
                 address = present[i].address;
             }
-            out << AdapterSession::listName(name, address) << '\n';
+            out << i << QStringLiteral(": ") << AdapterSession::listName(name, address) << '\n';
             out.flush();
             const QString reason = adapters.reason(device);
             if (!reason.isEmpty())
@@ -222,6 +249,10 @@ static int run(QCoreApplication &app) {
         }
         if (!adapters.problem.isEmpty()) {
             printErr(adapters.problem + u'\n');
+            return ExitDeviceError;
+        }
+        if (device.deviceCount() == 0) {
+            printErr(adapterGuidance() + u'\n');
             return ExitDeviceError;
         }
         return ExitOk;
@@ -287,7 +318,7 @@ static int run(QCoreApplication &app) {
     const QString logName = parser.value(logOption);
     if (parser.isSet(logOption) && !log.open(logName, &error)) {
         printErr(QStringLiteral("brantle-cli: cannot write the log %1: %2\n").arg(logName, error));
-        return ExitUsage;
+        return ExitLogWrite;
     }
 
     AdapterSession session(*adapters.driver);

@@ -1,5 +1,7 @@
 #include "BusScanDialog.h"
 
+#include "AdapterGuidance.h"
+
 #include <QComboBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -49,14 +51,21 @@ BusScanDialog::BusScanDialog(BusScan::Transact transact, std::function<Target()>
     tableWidgetGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tableWidgetGrid->setSelectionMode(QAbstractItemView::NoSelection);
     tableWidgetGrid->setFocusPolicy(Qt::NoFocus);
-    tableWidgetGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    tableWidgetGrid->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     tableWidgetGrid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     tableWidgetGrid->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     tableWidgetGrid->setSizeAdjustPolicy(QAbstractScrollArea::AdjustToContents);
     QFont mono(QStringLiteral("monospace"));
     mono.setStyleHint(QFont::TypeWriter);
     tableWidgetGrid->setFont(mono);
+    // Cells sized from the font with room around the two digits: fitted to
+    // their contents alone, the cells of a wide face (the Japanese one) touch.
+    const QFontMetrics digits(mono);
+    tableWidgetGrid->horizontalHeader()->setMinimumSectionSize(1);
+    tableWidgetGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    tableWidgetGrid->horizontalHeader()->setDefaultSectionSize(
+        digits.horizontalAdvance(QStringLiteral("000")) + 4);
+    tableWidgetGrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    tableWidgetGrid->verticalHeader()->setDefaultSectionSize(digits.height() + 6);
     for (int row = 0; row < rows; ++row) {
         for (int column = 0; column < columns; ++column) {
             auto *cell = new QTableWidgetItem;
@@ -114,7 +123,9 @@ void BusScanDialog::rescan() {
     } catch (const QString &error) {
         showGrid(BusScan::firstAddress + probed);
         labelResult->setStyleSheet(QStringLiteral("color: red"));
-        labelResult->setText(error);
+        // With no adapter listed, say what to check as well.
+        labelResult->setText(
+            target.adapter.isEmpty() ? error + QStringLiteral("\n\n") + adapterGuidance() : error);
         return;
     }
     showGrid(BusScan::lastAddress + 1);

@@ -1,6 +1,7 @@
 #include "MyQTextEdit.h"
 
 #include "FileSaver.h"
+#include "TextFile.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -10,7 +11,8 @@
 #include <QMimeData>
 #include <QScrollBar>
 #include <QStringEncoder>
-#include <QTextStream>
+
+#include <utility>
 
 namespace {
 
@@ -45,13 +47,17 @@ void MyQTextEdit::showFileError(const QString &text) {
 
 void MyQTextEdit::loadFile(QString path) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    if (!file.open(QIODevice::ReadOnly)) {
         showFileError(tr("Cannot open file for reading: %1").arg(file.errorString()));
         return;
     }
-    QTextStream in(&file);
-    in.setEncoding(QStringConverter::System);
-    setPlainText(in.readAll());
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        showFileError(tr("Cannot open file for reading: %1").arg(file.errorString()));
+        return;
+    }
+    setPlainText(decodeTextFile(std::move(bytes)));
+    document()->setModified(false);
 }
 
 void MyQTextEdit::saveFile(QString path) {
@@ -62,7 +68,9 @@ void MyQTextEdit::saveFile(QString path) {
     QStringEncoder encoder(QStringConverter::System);
     const QByteArray bytes = encoder(text);
     QString error;
-    if (!FileSaver::save(path, bytes, &error))
+    if (FileSaver::save(path, bytes, &error))
+        document()->setModified(false);
+    else
         showFileError(tr("Cannot open file for writing: %1").arg(error));
 }
 

@@ -12,6 +12,8 @@ class MyQTextEdit : public QTextEdit {
 public:
     explicit MyQTextEdit(QWidget *parent = nullptr);
 
+    // Both leave the document unmodified when they succeed: its text is then
+    // the file's.
     void loadFile(QString path);
     void saveFile(QString path);
 

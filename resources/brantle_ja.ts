@@ -1,6 +1,17 @@
 <?xml version='1.0' encoding='utf-8'?>
 <TS version="2.1" language="ja_JP">
   <context>
+    <name>AdapterGuidance</name>
+    <message>
+      <source>No adapter found. Check that it is plugged in, that it shows as USB device 04B4:8613 (the FX2's own identity), and that its driver is installed. To try the program without hardware: brantle-sim, or brantle-cli --sim.</source>
+      <translation>アダプタが見つかりません。接続されていること、USBデバイス 04B4:8613（FX2本来のID）として見えること、そのドライバがインストールされていることを確認してください。ハードウェアなしで試すには brantle-sim または brantle-cli --sim を使います。</translation>
+    </message>
+    <message>
+      <source>No adapter found. Check that it is plugged in, that lsusb shows it as 04B4:8613 (the FX2's own identity), and that the udev rule 60-brantle.rules is installed. To try the program without hardware: brantle-sim, or brantle-cli --sim.</source>
+      <translation>アダプタが見つかりません。接続されていること、lsusb で 04B4:8613（FX2本来のID）として表示されること、udev ルール 60-brantle.rules がインストールされていることを確認してください。ハードウェアなしで試すには brantle-sim または brantle-cli --sim を使います。</translation>
+    </message>
+  </context>
+  <context>
     <name>Brantle</name>
     <message>
       <source>Error: The data is too large for the USB device. (%1 byte, limit %2 byte)</source>
@@ -85,6 +96,22 @@
     <message>
       <source>Cannot save the log: %1</source>
       <translation>ログを保存できません: %1</translation>
+    </message>
+    <message>
+      <source>Send the script (%1)</source>
+      <translation>スクリプトを送信 (%1)</translation>
+    </message>
+    <message>
+      <source>&amp;Quit</source>
+      <translation>終了(&amp;Q)</translation>
+    </message>
+    <message>
+      <source>Close</source>
+      <translation>閉じる</translation>
+    </message>
+    <message>
+      <source>The script has changed since it was last opened or saved. Save it before closing?</source>
+      <translation>スクリプトは最後に開いたか保存した後に変更されています。閉じる前に保存しますか？</translation>
     </message>
   </context>
   <context>
@@ -480,6 +507,29 @@ Sent: %3</source>
     <message>
       <source>Clear</source>
       <translation>消去</translation>
+    </message>
+  </context>
+  <context>
+    <name>WindowCommandLine</name>
+    <message>
+      <source>The options of the Qt toolkit apply as well. See %1(1) for the window, and brantle-cli(1) for the script language and its limits.</source>
+      <translation>Qt ツールキットのオプションも使えます。ウィンドウについては %1(1)、スクリプト言語とその制限については brantle-cli(1) を参照してください。</translation>
+    </message>
+    <message>
+      <source>Try '%1 --help' for more information.</source>
+      <translation>詳しくは '%1 --help' を実行してください。</translation>
+    </message>
+    <message>
+      <source>Runs I2C scripts on the EZ-USB FX2 adapters plugged in.</source>
+      <translation>接続された EZ-USB FX2 アダプタで I2C スクリプトを実行します。</translation>
+    </message>
+    <message>
+      <source>Brantle on a simulated adapter (EEPROM at 0x51, sensor at 0x48).</source>
+      <translation>シミュレートしたアダプタ（0x51 に EEPROM、0x48 にセンサ）で動く Brantle。</translation>
+    </message>
+    <message>
+      <source>Download the firmware image in FILE instead of the built-in one.</source>
+      <translation>内蔵のものの代わりに FILE のファームウェアイメージをダウンロードします。</translation>
     </message>
   </context>
 </TS>

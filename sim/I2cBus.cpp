@@ -121,7 +121,7 @@ bool I2cBus::waitForScl(I2cResult &result) {
     if (sclHeldNs_ > patienceNs_) {
         elapse(patienceNs_);
         result.done = false;
-        record(I2cEvent::Stall);
+        record(I2cEvent::Stall, patienceNs_);
         return false;
     }
     elapse(sclHeldNs_);
@@ -134,16 +134,17 @@ bool I2cBus::takeBusError() {
     if (--busErrorIn_ > 0)
         return false;
     elapse(9 * bitTimeNs());
-    record(I2cEvent::BusError);
+    record(I2cEvent::BusError, 9 * bitTimeNs());
     return true;
 }
 
-void I2cBus::record(I2cEvent::Kind kind, uint8_t byte, bool ack) {
+void I2cBus::record(I2cEvent::Kind kind, int64_t durationNs, uint8_t byte, bool ack) {
     I2cEvent event;
     event.kind = kind;
     event.byte = byte;
     event.ack = ack;
     event.atNs = nowNs_;
+    event.durationNs = durationNs;
     // Dropping the older half at once keeps the cost per event constant.
     if (events_.size() >= 2 * eventCapacity_)
         events_.remove(0, events_.size() - eventCapacity_);
@@ -156,7 +157,7 @@ I2cResult I2cBus::start(uint8_t addressByte) {
         return result;
     const bool repeated = owned_;
     elapse(bitTimeNs());
-    record(repeated ? I2cEvent::RepeatedStart : I2cEvent::Start);
+    record(repeated ? I2cEvent::RepeatedStart : I2cEvent::Start, bitTimeNs());
     owned_ = true;
     selected_ = nullptr;
     for (const auto &s : slaves_)
@@ -172,7 +173,7 @@ I2cResult I2cBus::start(uint8_t addressByte) {
         selectedForRead_ = read;
         result.ack = true;
     }
-    record(I2cEvent::Write, addressByte, result.ack);
+    record(I2cEvent::Write, 9 * bitTimeNs(), addressByte, result.ack);
     return result;
 }
 
@@ -195,7 +196,7 @@ I2cResult I2cBus::write(uint8_t byte) {
         return result;
     if (selected_ && !selectedForRead_)
         result.ack = selected_->write(byte, nowNs_);
-    record(I2cEvent::Write, byte, result.ack);
+    record(I2cEvent::Write, 9 * bitTimeNs(), byte, result.ack);
     return result;
 }
 
@@ -207,7 +208,7 @@ I2cResult I2cBus::read(bool ack) {
     if (selected_ && selectedForRead_)
         result.data = selected_->read(ack, nowNs_);
     result.ack = ack;
-    record(I2cEvent::Read, result.data, ack);
+    record(I2cEvent::Read, 9 * bitTimeNs(), result.data, ack);
     return result;
 }
 
@@ -216,7 +217,7 @@ I2cResult I2cBus::stop() {
     if (!waitForScl(result))
         return result;
     elapse(bitTimeNs());
-    record(I2cEvent::Stop);
+    record(I2cEvent::Stop, bitTimeNs());
     owned_ = false;
     selected_ = nullptr;
     for (const auto &s : slaves_)

@@ -27,6 +27,9 @@ struct I2cEvent {
     uint8_t byte = 0;
     bool ack = false;
     int64_t atNs = 0; // bus time at which the event ended
+    // How long its own signalling took (after any wait for a held SCL): one
+    // bit time for a condition, nine for a byte at the clock rate of the moment.
+    int64_t durationNs = 0;
 
     bool operator==(const I2cEvent &other) const {
         return kind == other.kind && byte == other.byte && ack == other.ack;
@@ -130,7 +133,7 @@ private:
     bool waitForScl(I2cResult &result);
     bool clockByte(I2cResult &result);
     bool takeBusError();
-    void record(I2cEvent::Kind kind, uint8_t byte = 0, bool ack = false);
+    void record(I2cEvent::Kind kind, int64_t durationNs, uint8_t byte = 0, bool ack = false);
 
     QVector<std::shared_ptr<I2cSlave>> slaves_;
     I2cSlave *selected_ = nullptr;

@@ -130,6 +130,29 @@ private:
     QTimer m_timer;
 };
 
+// Answers the next message box with `button`, remembering its text.
+class MessageBoxAnswer {
+public:
+    explicit MessageBoxAnswer(QMessageBox::StandardButton button) {
+        m_timer.setInterval(0);
+        QObject::connect(&m_timer, &QTimer::timeout, [this, button] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            m_timer.stop();
+            text = box->text();
+            buttons = box->standardButtons();
+            box->button(button)->click();
+        });
+        m_timer.start();
+    }
+    QString text;
+    QMessageBox::StandardButtons buttons;
+
+private:
+    QTimer m_timer;
+};
+
 const QColor lightGreen(144, 238, 144);
 
 } // namespace
@@ -154,6 +177,9 @@ private slots:
     void everyToolbarToggleHasAName();
     void fileCommandsRememberTheirPaths();
     void fileCommandCancelChangesNothing();
+    void closingAsksBeforeLosingTheScript_data();
+    void closingAsksBeforeLosingTheScript();
+    void controlReturnSends();
     void fileFolderIsOneTheUserMayWrite_data();
     void fileFolderIsOneTheUserMayWrite();
     void dropOnTheResultEditor();
@@ -735,6 +761,75 @@ void TestBrantle::fileCommandsRememberTheirPaths() {
     }
 }
 
+// A script typed since it was last opened or saved is not lost by closing
+// the window: the user is asked, and saving or cancelling keeps it.
+void TestBrantle::closingAsksBeforeLosingTheScript_data() {
+    QTest::addColumn<bool>("typed");
+    QTest::addColumn<int>("answer");     // to the question, if asked
+    QTest::addColumn<QString>("saveAs"); // the file dialog's answer; empty: cancel
+    QTest::addColumn<bool>("closed");
+    const int none = QMessageBox::NoButton;
+    QTest::newRow("nothing typed: closes at once") << false << none << QString() << true;
+    QTest::newRow("typed, discard") << true << int(QMessageBox::Discard) << QString() << true;
+    QTest::newRow("typed, cancel") << true << int(QMessageBox::Cancel) << QString() << false;
+    QTest::newRow("typed, save") << true << int(QMessageBox::Save) << "closing.txt" << true;
+    QTest::newRow("typed, save cancelled") << true << int(QMessageBox::Save) << QString() << false;
+}
+
+void TestBrantle::closingAsksBeforeLosingTheScript() {
+    QFETCH(bool, typed);
+    QFETCH(int, answer);
+    QFETCH(QString, saveAs);
+    QFETCH(bool, closed);
+    Bench bench;
+    Brantle &w = *bench.window;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    if (typed) {
+        w.ui.textEditInput->setFocus();
+        w.ui.textEditInput->moveCursor(QTextCursor::End);
+        QTest::keyClick(w.ui.textEditInput, Qt::Key_Return);
+        QTest::keyClicks(w.ui.textEditInput, QStringLiteral("A2 10 ;"));
+    }
+    const QString script = w.ui.textEditInput->toPlainText();
+    const QString path = saveAs.isEmpty() ? QString() : m_dir.filePath(saveAs);
+    MessageBoxAnswer question{QMessageBox::StandardButton(answer)};
+    FileDialogAnswer dialog(path);
+    QCOMPARE(w.close(), closed);
+    QCOMPARE(w.isVisible(), !closed);
+    QCOMPARE(question.text.isEmpty(), !typed);
+    if (typed)
+        QCOMPARE(question.buttons, QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
+    QCOMPARE(w.ui.textEditInput->toPlainText(), script);
+    if (!path.isEmpty()) {
+        QFile saved(path);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(saved.readAll()), script);
+    }
+    // Once saved, or never changed, closing asks nothing more.
+    if (!closed && answer == int(QMessageBox::Cancel)) {
+        MessageBoxAnswer again(QMessageBox::Discard);
+        QVERIFY(w.close());
+    }
+}
+
+// Ctrl+Return in the script sends it, as in most tools that run what was
+// typed, and leaves the script as it was.
+void TestBrantle::controlReturnSends() {
+    Bench bench;
+    Brantle &w = *bench.window;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    w.ui.textEditInput->setPlainText(QStringLiteral("91 FF ;"));
+    w.ui.textEditInput->setFocus();
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+        w.ui.textEditResult->clear();
+        QTest::keyClick(w.ui.textEditInput, key, Qt::ControlModifier);
+        QTRY_COMPARE(w.ui.textEditResult->toPlainText(), QStringLiteral("91 19 ;"));
+        QCOMPARE(w.ui.textEditInput->toPlainText(), QStringLiteral("91 FF ;"));
+    }
+}
+
 void TestBrantle::fileCommandCancelChangesNothing() {
     Bench bench;
     Brantle &w = *bench.window;
@@ -853,6 +948,9 @@ void TestBrantle::deviceListFollowsPlugging() {
     QCOMPARE(w.comboBoxDevices->palette().color(QPalette::Active, QPalette::Base), QColor(Qt::red));
     QCOMPARE(w.comboBoxDevices->palette().color(QPalette::Active, QPalette::Button),
              QColor(Qt::red));
+    // What to check is on the empty list, not in place of the status text.
+    QVERIFY2(w.comboBoxDevices->toolTip().contains(QLatin1String("04B4:8613")),
+             qPrintable(w.comboBoxDevices->toolTip()));
     bench.send();
     QCOMPARE(bench.indicatorMessage(), QStringLiteral("Error"));
     QCOMPARE(bench.statusText(), QStringLiteral("Error: Device not found."));
@@ -1170,7 +1268,9 @@ void TestBrantle::scanEndedByADeviceError() {
     QTRY_COMPARE(bench.entries(), QStringList());
     dialog->pushButtonRescan->click();
     QCOMPARE(dialog->labelAdapter->text(), QStringLiteral("none"));
-    QCOMPARE(dialog->labelResult->text(), QStringLiteral("Error: Device not found."));
+    QVERIFY2(dialog->labelResult->text().startsWith(QLatin1String("Error: Device not found.\n")),
+             qPrintable(dialog->labelResult->text()));
+    QVERIFY(dialog->labelResult->text().contains(QLatin1String("04B4:8613")));
     QVERIFY(dialog->answered().isEmpty());
     QCOMPARE(dialog->tableWidgetGrid->item(0, 8)->text(), QString());
 }

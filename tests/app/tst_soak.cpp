@@ -28,6 +28,10 @@ using Action = SimUsbStack::FaultAction;
 
 const QString goodScript = QStringLiteral("A2 00 00 , A3 FF FF ;");
 const QString badScript = QStringLiteral("A2 00 0 ;");
+// Nobody answers at 0x50, and nothing follows the address that could be
+// refused in its turn: only the firmware and the chip's I2C controller
+// reporting the refused address make this NoAck.
+const QString absentScript = QStringLiteral("A0 ;");
 
 } // namespace
 
@@ -67,15 +71,17 @@ void TestSoak::autoSendThroughFaultsAndPlugging() {
         QCoreApplication::sendPostedEvents();
 
         const bool badText = random.bounded(40) == 0;
-        window.ui.textEditInput->setPlainText(badText ? badScript : goodScript);
-        QString expected = QStringLiteral("OK.");
         const int fault = int(random.bounded(10));
+        const bool absent = !badText && fault == 0;
+        window.ui.textEditInput->setPlainText(badText  ? badScript
+                                              : absent ? absentScript
+                                                       : goodScript);
+        QString expected = QStringLiteral("OK.");
         if (badText) {
             expected = QStringLiteral("Parse Error");
         } else if (!plugged) {
             expected = QStringLiteral("Error");
-        } else if (fault == 0) {
-            sim.injectFault(Kind::BulkIn, 1, Action::ForceStatus, 0x40);
+        } else if (absent) {
             expected = QStringLiteral("NoAck");
         } else if (fault == 1) {
             sim.injectFault(Kind::BulkIn, 1, Action::ForceStatus, 0x80);

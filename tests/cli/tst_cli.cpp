@@ -79,6 +79,8 @@ private slots:
     void repeatExitsWithTheWorstStatus();
     void simulatedAdapterKeepsWallClockTime_data();
     void simulatedAdapterKeepsWallClockTime();
+    void windowProgramsAnswerWithoutADisplay_data();
+    void windowProgramsAnswerWithoutADisplay();
 };
 
 QString TestCli::write(const QString &name, const QByteArray &bytes) {
@@ -249,9 +251,19 @@ void TestCli::runs_data() {
     QTest::newRow("repeated script error")
         << QStringList{"--sim", "--repeat", "2", "--interval", "0"} << QByteArray("Q") << 2
         << QByteArray() << QByteArray("~2 sends: 0 OK, 0 NoAck, 2 errors\n");
+    // Numbered as --device takes them; the USB address stays in the name.
     QTest::newRow("list the simulated adapter")
         << QStringList{"--sim", "--list"} << QByteArray() << 0
-        << QByteArray("FX2 I2C Adapter (simulated) - [1]\n") << QByteArray();
+        << QByteArray("0: FX2 I2C Adapter (simulated) - [1]\n") << QByteArray();
+    // The script as the window reads a file: Windows line ends and a
+    // byte-order mark make no difference.
+    QTest::newRow("Windows line ends")
+        << QStringList{"--dry-run"} << QByteArray("A2 00 ,\r\nA3 FF ;\r\n") << 0
+        << QByteArray("00 01 00 12 00 13 A2 00 00 00 13 A3 FF 00 14\n") << QByteArray();
+    QTest::newRow("byte-order mark") << QStringList{"--sim"}
+                                     << QByteArray("\xEF\xBB\xBF"
+                                                   "91 FF ;\r\n")
+                                     << 0 << QByteArray("91 19 ;\n") << QByteArray("OK.\n");
     QTest::newRow("no such adapter")
         << QStringList{"--sim", "--device", "1"} << QByteArray("A2 00") << 3 << QByteArray()
         << QByteArray("Error: Device not found.\n");
@@ -284,6 +296,12 @@ void TestCli::runs_data() {
                                  << QByteArray() << "brantle-cli: one script at a time\n" + hint;
     QTest::newRow("help names the statuses") << QStringList{"--help"} << QByteArray() << 0
                                              << QByteArray("~64 usage error") << QByteArray();
+    QTest::newRow("help names the program, not its path")
+        << QStringList{"--help"} << QByteArray() << 0
+        << QByteArray("~Usage: brantle-cli [options] [SCRIPT]\n") << QByteArray();
+    QTest::newRow("help gives the longest wait and the manual")
+        << QStringList{"-h"} << QByteArray() << 0
+        << QByteArray("~up to 1310.7 ms, in steps of 0.02 ms") << QByteArray();
     QTest::newRow("missing file") << QStringList{"--dry-run", "/nonexistent/x.txt"} << QByteArray()
                                   << 64 << QByteArray() << QByteArray("*");
 
@@ -318,7 +336,7 @@ void TestCli::runs_data() {
     QTest::newRow("log without sends") << QStringList{"--sim", "--scan", "--log", "x.csv"}
                                        << QByteArray() << 64 << QByteArray() << QByteArray("*");
     QTest::newRow("log that cannot be written")
-        << QStringList{"--sim", "--log", "/nonexistent/dir/log.csv"} << QByteArray("91 FF ;") << 64
+        << QStringList{"--sim", "--log", "/nonexistent/dir/log.csv"} << QByteArray("91 FF ;") << 74
         << QByteArray()
         << QByteArray("brantle-cli: cannot write the log /nonexistent/dir/log.csv: No such file "
                       "or directory\n");
@@ -677,6 +695,39 @@ void TestCli::simulatedAdapterKeepsWallClockTime() {
     QCOMPARE(run.err, err);
     QCOMPARE(run.exitCode, exitCode);
     QVERIFY2(ms >= leastMs, qPrintable(QString::number(ms)));
+}
+
+// Help and version are text: the window programs give them where no display
+// can be opened (a terminal over ssh, a build machine), as brantle-cli does.
+void TestCli::windowProgramsAnswerWithoutADisplay_data() {
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("argument");
+    QTest::addColumn<QByteArray>("out"); // its beginning
+    for (const char *program : {BRANTLE_WINDOW, BRANTLE_SIM}) {
+        const QString name = QFileInfo(QString::fromLocal8Bit(program)).fileName();
+        const QByteArray usage = "Usage: " + name.toLocal8Bit() + " [options]";
+        const QByteArray version = name.toLocal8Bit() + " " BRANTLE_VERSION "\n";
+        QTest::addRow("%s --help", qPrintable(name)) << program << "--help" << usage;
+        QTest::addRow("%s -h", qPrintable(name)) << program << "-h" << usage;
+        QTest::addRow("%s --version", qPrintable(name)) << program << "--version" << version;
+    }
+}
+
+void TestCli::windowProgramsAnswerWithoutADisplay() {
+    QFETCH(QString, program);
+    QFETCH(QString, argument);
+    QFETCH(QByteArray, out);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(program, {argument});
+    QVERIFY(process.waitForFinished(30000));
+    const QByteArray printed = process.readAllStandardOutput();
+    QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0,
+             process.readAllStandardError().constData());
+    QVERIFY2(printed.startsWith(out), printed.constData());
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -52,8 +52,13 @@ struct Bench {
 
     void finish(Outcome &o) const {
         QStringList timed;
-        for (const I2cEvent &e : bus.events())
+        bool stalled = false;
+        for (const I2cEvent &e : bus.events()) {
             timed << QStringLiteral("%1@%2").arg(e.toString()).arg(e.atNs);
+            stalled = stalled || e.kind == I2cEvent::Stall;
+            if (!stalled)
+                o.durations << e.durationNs;
+        }
         o.events = bus.eventsText();
         o.timedEvents = timed.join(QLatin1Char(' '));
         o.eeprom = eeprom->memory();
@@ -272,6 +277,21 @@ QString hexText(const QByteArray &bytes, int limit = 48) {
         text += QStringLiteral(" ... (%1 bytes)").arg(bytes.size());
     return text;
 }
+
+// The first event whose own duration differs, with both durations.
+QString firstDurationDifference(const Outcome &a, const Outcome &b) {
+    int i = 0;
+    while (i < a.durations.size() && i < b.durations.size() && a.durations[i] == b.durations[i])
+        ++i;
+    const QStringList names = QString(a.events)
+                                  .remove(QRegularExpression(QStringLiteral("STALL ?")))
+                                  .split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    return QStringLiteral("%1, event %2: %3 ns against %4 ns")
+        .arg(names.value(i))
+        .arg(i)
+        .arg(a.durations.value(i, -1))
+        .arg(b.durations.value(i, -1));
+}
 } // namespace
 
 QString Outcome::describe() const {
@@ -304,6 +324,10 @@ QString compareOutcomes(const Outcome &firmware, const Outcome &reference, bool 
     };
     if (events(firmware) != events(reference))
         diffs << QStringLiteral("bus events");
+    else if (firmware.durations.mid(0, reference.durations.size()) !=
+             reference.durations.mid(0, firmware.durations.size()))
+        diffs << QStringLiteral("bus clock (the duration of %1)")
+                     .arg(firstDurationDifference(firmware, reference));
     else if (timing && firmware.timedEvents != reference.timedEvents)
         diffs << QStringLiteral("bus timing");
     if (timing && firmware.busNs != reference.busNs)

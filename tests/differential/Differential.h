@@ -47,7 +47,12 @@ struct Outcome {
     QList<QList<int>> packetSizes; // per transaction
     QString events;                // bus events, compact form
     QString timedEvents;           // the same with the bus time of each
-    QByteArray eeprom;             // final array contents
+    // Each START, byte and STOP's own duration, in order, up to the first
+    // time a controller gave up on a held SCL: the operation it abandoned
+    // goes out later, in each model at another moment and so perhaps at
+    // another clock rate. Compared as far as both go.
+    QList<int64_t> durations;
+    QByteArray eeprom; // final array contents
     QList<uint16_t> sensorRegisters;
     uint8_t portAOutputs = 0;
     int64_t busNs = 0;
@@ -63,7 +68,8 @@ Outcome runReference(const Transactions &transactions, const Setup &setup = Setu
 
 // What differs between the two, empty when nothing does. The emulated chip
 // spends the firmware's real instruction time between bus operations, which
-// the other two do not model: compare it without `timing`.
+// the other two do not model: compare it without `timing`, which leaves out
+// the gaps between events but not each event's own duration.
 QString compareOutcomes(const Outcome &firmware, const Outcome &reference, bool timing = true);
 
 // The EP4 packets for one transaction, as the host would send them.

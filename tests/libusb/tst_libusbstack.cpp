@@ -301,7 +301,7 @@ void TestLibusbStack::commandLineToolListsAndUsesTheAdapter() {
     QVERIFY(list.waitForFinished(20000));
     QCOMPARE(list.exitCode(), 0);
     QCOMPARE(QString::fromUtf8(list.readAllStandardOutput()),
-             QStringLiteral("%1 - [%2]\n").arg(m_chip->productName()).arg(address));
+             QStringLiteral("0: %1 - [%2]\n").arg(m_chip->productName()).arg(address));
 
     QProcess send;
     send.start(QStringLiteral(BRANTLE_CLI),
@@ -343,7 +343,7 @@ void TestLibusbStack::commandLineToolExplainsMissingAccess() {
     const QString listErr = QString::fromUtf8(list.readAllStandardError());
     QVERIFY2(list.exitCode() == 0, qPrintable(listErr));
     QCOMPARE(QString::fromUtf8(list.readAllStandardOutput()),
-             QStringLiteral("USB device 04B4:8613 - [%1]\n").arg(address));
+             QStringLiteral("0: USB device 04B4:8613 - [%1]\n").arg(address));
     QVERIFY2(listErr.contains(QLatin1String("No permission")), qPrintable(listErr));
     QVERIFY2(listErr.contains(QLatin1String("60-brantle.rules")), qPrintable(listErr));
 

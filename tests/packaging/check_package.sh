@@ -8,6 +8,14 @@
 set -euo pipefail
 
 build=$1 source=$2 version=$3 prefix=$4 rules_dir=$5
+
+# A Debian package holds its files under /usr; a build for another prefix
+# (the default and asan presets install under /usr/local) makes no valid one.
+if [ "$prefix" != /usr ]; then
+    echo "skipped: this build installs under $prefix, a Debian package under /usr" \
+        "(the release preset builds one: ctest --preset package)"
+    exit 77
+fi
 arch=$(dpkg --print-architecture)
 work=$(mktemp -d "${TMPDIR:-/tmp}/brantle-package.XXXXXX")
 trap 'rm -rf "$work"' EXIT

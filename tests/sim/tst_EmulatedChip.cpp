@@ -182,6 +182,13 @@ private slots:
         QTest::newRow("absent address: NoAck")
             << hex("00 01 00 12 00 13 A0 00 00 00 13 A1 FF FF 00 14") << "FF FF 40"
             << "S A0- 00- Sr A1- rFF+ rFF- P";
+        // Nothing after the refused address is refused in its turn: NoAck
+        // can only come from the address.
+        QTest::newRow("absent write address alone") << hex("00 01 00 12 00 13 A0 00 14") << "40"
+                                                    << "S A0- P";
+        QTest::newRow("absent read address alone")
+            << hex("00 01 00 12 00 13 A1 FF 00 14") << "FF 40"
+            << "S A1- rFF- P";
         QTest::newRow("sensor temperature")
             << hex("00 01 00 12 00 13 90 00 00 00 13 91 FF FF 00 14") << "19 00 00"
             << "S 90+ 00+ Sr 91+ r19+ r00- P";
