@@ -5,9 +5,11 @@
 #include "Brantle.h"
 #include "GenericUsbDriver.h"
 #include "SimUsbStack.h"
+#include "TemperatureSensor.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDateTime>
 #include <QIcon>
 #include <QTranslator>
 
@@ -37,7 +39,16 @@ int main(int argc, char *argv[]) {
     // wall clock: waits, write cycles and time-outs take real time.
     SimUsbStack stack;
     stack.setPacing(SimUsbStack::Pacing::WallClock);
-    stack.plugBenchAdapter(AdapterSession::readFirmware());
+    const auto chip = stack.plugBenchAdapter(AdapterSession::readFirmware());
+    // Something to watch: the sensor's temperature wanders a little.
+    if (auto *sensor = dynamic_cast<TemperatureSensor *>(chip->bus().slave(0x48))) {
+        TemperatureSensor::Settings moving;
+        moving.start = 23.5;
+        moving.driftPerMinute = 1.0;
+        moving.noise = 0.3;
+        moving.seed = uint32_t(QDateTime::currentMSecsSinceEpoch());
+        sensor->setSettings(moving);
+    }
     GenericUsbDriver driver(stack);
 
     Brantle window(driver);
