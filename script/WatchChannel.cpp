@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -278,6 +279,21 @@ QByteArray readBytes(const QByteArray &reply, int readCount) {
     if (readCount < 0 || reply.size() != readCount + 1)
         return QByteArray();
     return reply.left(readCount);
+}
+
+QStringList titles(const QList<WatchChannel> &channels) {
+    QStringList list;
+    for (const WatchChannel &channel : channels)
+        list.append(channel.title());
+    return list;
+}
+
+QList<double> values(const QList<WatchChannel> &channels, const QByteArray &readBytes) {
+    QList<double> list;
+    list.reserve(channels.size());
+    for (const WatchChannel &channel : channels)
+        list.append(channel.value(readBytes).value_or(std::numeric_limits<double>::quiet_NaN()));
+    return list;
 }
 
 std::optional<double> parseNumber(const QString &text) {

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -70,6 +71,12 @@ QString replace(const QString &script, const QList<WatchChannel> &channels);
 // The bytes read by a send from its reply (the read bytes, then the status
 // byte); empty when the reply is not whole.
 QByteArray readBytes(const QByteArray &reply, int readCount);
+
+// The channels' column titles, in order.
+QStringList titles(const QList<WatchChannel> &channels);
+// Each channel's value from the bytes a send read; NaN for a channel the
+// bytes do not cover (none at all for a failed send).
+QList<double> values(const QList<WatchChannel> &channels, const QByteArray &readBytes);
 
 // Numbers in watch lines: decimal (sign, fraction and exponent allowed) or
 // "0x" and hexadecimal digits.

@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-TemperatureSensor::TemperatureSensor(uint8_t address)
-    : TemperatureSensor(address, Settings()) {}
+TemperatureSensor::TemperatureSensor(uint8_t address) : TemperatureSensor(address, Settings()) {}
 
 TemperatureSensor::TemperatureSensor(uint8_t address, const Settings &settings)
     : address_(address), registers_{0x1900, 0x0000, 0x4B00, 0x5000} {
@@ -37,8 +36,8 @@ void TemperatureSensor::sample(int64_t nowNs) {
     }
     double degrees = driftAt(nowNs - startNs_);
     if (settings_.noise > 0.0)
-        degrees += std::uniform_real_distribution<double>(-settings_.noise,
-                                                          settings_.noise)(random_);
+        degrees +=
+            std::uniform_real_distribution<double>(-settings_.noise, settings_.noise)(random_);
     degrees = std::clamp(std::round(degrees * 2.0) / 2.0, -55.0, 125.0);
     // Two's complement half degrees in the top nine bits.
     registers_[0] = uint16_t(int16_t(degrees * 2.0) * 128);

@@ -76,7 +76,8 @@ QVariant TransactionLog::data(const QModelIndex &index, int role) const {
         }
         if (index.column() >= ColumnCount) {
             const qsizetype i = r.channels.indexOf(m_channels.value(index.column() - ColumnCount));
-            return i >= 0 && i < r.values.size() ? TransactionCsv::value(r.values.at(i)) : QString();
+            return i >= 0 && i < r.values.size() ? TransactionCsv::value(r.values.at(i))
+                                                 : QString();
         }
         break;
     case Qt::TextAlignmentRole:

@@ -8,9 +8,9 @@
 #include <deque>
 
 // The sends of this session, newest last, as a table of time, outcome and
-// bytes received, then a column for each channel watched in any of them. Only the last `capacity` are kept: with Auto on, a send
-// every 500 ms would otherwise grow without end. The texts are translated in
-// the context "TransactionLog".
+// bytes received, then a column for each channel watched in any of them. Only the last `capacity`
+// are kept: with Auto on, a send every 500 ms would otherwise grow without end. The texts are
+// translated in the context "TransactionLog".
 class TransactionLog : public QAbstractTableModel {
     Q_OBJECT
 public:

@@ -51,27 +51,26 @@ void TestWatchChannel::decodes_data() {
 
     const QString counter = QStringLiteral("// watch: name=n bytes=1-2 order=le");
     QTest::newRow("le counter") << counter << QByteArray("\x34\x12", 2) << std::optional(4660.0);
-    QTest::newRow("le counter top") << counter << QByteArray("\xFF\xFF", 2)
-                                    << std::optional(65535.0);
+    QTest::newRow("le counter top")
+        << counter << QByteArray("\xFF\xFF", 2) << std::optional(65535.0);
     QTest::newRow("le counter signed")
         << QStringLiteral("// watch: name=n bytes=1-2 order=le signed") << QByteArray("\xFF\xFF", 2)
         << std::optional(-1.0);
     QTest::newRow("be counter") << QStringLiteral("// watch: name=n bytes=1-2")
                                 << QByteArray("\x34\x12", 2) << std::optional(13330.0);
 
-    QTest::newRow("one byte") << QStringLiteral("// watch: name=b bytes=1")
-                              << QByteArray("\x80", 1) << std::optional(128.0);
+    QTest::newRow("one byte") << QStringLiteral("// watch: name=b bytes=1") << QByteArray("\x80", 1)
+                              << std::optional(128.0);
     QTest::newRow("one byte signed") << QStringLiteral("// watch: name=b bytes=1 signed")
                                      << QByteArray("\x80", 1) << std::optional(-128.0);
     QTest::newRow("middle bytes") << QStringLiteral("// watch: name=b bytes=2-4")
                                   << QByteArray("\xAA\x01\x02\x03\xBB", 5)
                                   << std::optional(double(0x010203));
-    QTest::newRow("middle bytes le") << QStringLiteral("// watch: name=b bytes=0x2-0x4 order=le")
-                                     << QByteArray("\xAA\x01\x02\x03\xBB", 5)
-                                     << std::optional(double(0x030201));
-    QTest::newRow("eight bytes signed")
-        << QStringLiteral("// watch: name=b bytes=1-8 signed") << QByteArray(8, '\xFF')
-        << std::optional(-1.0);
+    QTest::newRow("middle bytes le")
+        << QStringLiteral("// watch: name=b bytes=0x2-0x4 order=le")
+        << QByteArray("\xAA\x01\x02\x03\xBB", 5) << std::optional(double(0x030201));
+    QTest::newRow("eight bytes signed") << QStringLiteral("// watch: name=b bytes=1-8 signed")
+                                        << QByteArray(8, '\xFF') << std::optional(-1.0);
     QTest::newRow("eight bytes unsigned")
         << QStringLiteral("// watch: name=b bytes=1-8") << QByteArray("\x80\0\0\0\0\0\0\0", 8)
         << std::optional(9223372036854775808.0);
@@ -84,15 +83,15 @@ void TestWatchChannel::decodes_data() {
         << QStringLiteral("// watch: name=b bytes=1-2 order=le signed shift=4")
         << QByteArray("\xF0\xFF", 2) << std::optional(-1.0);
     QTest::newRow("scale and offset")
-        << QStringLiteral("// watch: name=v bytes=1 scale=0.25 offset=-10")
-        << QByteArray("\x64", 1) << std::optional(15.0);
+        << QStringLiteral("// watch: name=v bytes=1 scale=0.25 offset=-10") << QByteArray("\x64", 1)
+        << std::optional(15.0);
     QTest::newRow("hex scale, negative offset")
         << QStringLiteral("// watch: name=v bytes=1 scale=0x10 offset=-0x100")
         << QByteArray("\x11", 1) << std::optional(16.0);
     QTest::newRow("exponent scale") << QStringLiteral("// watch: name=v bytes=1 scale=1e-3")
                                     << QByteArray("\xFA", 1) << std::optional(0.25);
-    QTest::newRow("too few bytes read") << sensor << QByteArray("\x19", 1)
-                                        << std::optional<double>();
+    QTest::newRow("too few bytes read")
+        << sensor << QByteArray("\x19", 1) << std::optional<double>();
     QTest::newRow("nothing read") << sensor << QByteArray() << std::optional<double>();
 }
 
@@ -154,10 +153,10 @@ void TestWatchChannel::malformedLinesPointAtTheFault_data() {
     const QString twice =
         QStringLiteral("// watch: name=t bytes=1\n// watch: name=u bytes=2\n// watch: name=t "
                        "bytes=2\n91 FF FF ;");
-    QTest::newRow("same name twice") << twice << QStringLiteral("t")
-                                     << int(twice.lastIndexOf(QLatin1String("name=t")) + 5)
-                                     << QStringLiteral("watch: a channel named 't' is already "
-                                                       "watched.");
+    QTest::newRow("same name twice")
+        << twice << QStringLiteral("t") << int(twice.lastIndexOf(QLatin1String("name=t")) + 5)
+        << QStringLiteral("watch: a channel named 't' is already "
+                          "watched.");
 }
 
 void TestWatchChannel::malformedLinesPointAtTheFault() {
@@ -250,7 +249,8 @@ void TestWatchChannel::replaceKeepsTheRestOfTheScript() {
 }
 
 void TestWatchChannel::readCountIsChecked() {
-    const QString script = QStringLiteral("// watch: name=t bytes=1-2\n// watch: name=u bytes=2-3\n");
+    const QString script =
+        QStringLiteral("// watch: name=t bytes=1-2\n// watch: name=u bytes=2-3\n");
     const QList<WatchChannel> channels = WatchLines::parse(script);
     WatchLines::checkReadCount(channels, 3);
     try {

@@ -70,7 +70,8 @@ void TestChannelColumns::columnsReadBackWithAnIndependentReader() {
     QCOMPARE(inserted.size(), 2);
     QCOMPARE(log.columnCount(), int(TransactionLog::ColumnCount) + 2);
     QCOMPARE(log.headerData(TransactionLog::ColumnCount + 1, Qt::Horizontal).toString(), odd);
-    QCOMPARE(log.index(2, TransactionLog::ColumnCount + 1).data().toString(), QStringLiteral("4660"));
+    QCOMPARE(log.index(2, TransactionLog::ColumnCount + 1).data().toString(),
+             QStringLiteral("4660"));
     QCOMPARE(log.index(1, TransactionLog::ColumnCount).data().toString(), QString());
 
     QTemporaryDir dir;
