@@ -33,6 +33,9 @@ int main(int argc, char *argv[]) {
         QStringLiteral("Download the firmware image in FILE instead of the built-in one."),
         QStringLiteral("FILE"));
     parser.addOption(firmware);
+    parser.addPositionalArgument(QStringLiteral("SCRIPT"),
+                                 QStringLiteral("Script file to open in the script editor."),
+                                 QStringLiteral("[SCRIPT]"));
     parser.process(app);
 
     // The simulated chip runs the firmware downloaded to it, in step with the
@@ -62,6 +65,8 @@ int main(int argc, char *argv[]) {
                          qPrintable(problem));
         window.setFirmwareImage(path);
     }
+    if (!parser.positionalArguments().isEmpty())
+        window.ui.textEditInput->loadFile(parser.positionalArguments().first());
     window.show();
     return app.exec();
 }
