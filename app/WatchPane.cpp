@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -297,6 +298,9 @@ void WatchPane::addSample(const QDateTime &time, const QStringList &titles,
 }
 
 void WatchPane::scheduleRefresh() {
+    // A pixel column of a long window spans seconds: redrawing it ten times
+    // a second would show nothing new.
+    m_refresh.setInterval(qMax(refreshMs, m_windowSeconds));
     if (!isPaused() && !m_refresh.isActive())
         m_refresh.start();
 }
@@ -355,6 +359,8 @@ void WatchPane::refresh() {
                                      [](const QPointF &p, double x) { return p.x() < x; });
         qint64 bucket = -1;
         QPointF low, high;
+        double lowest = std::numeric_limits<double>::infinity();
+        double highest = -lowest;
         auto flush = [&] {
             if (bucket < 0)
                 return;
@@ -387,15 +393,19 @@ void WatchPane::refresh() {
                 if (it->y() > high.y())
                     high = *it;
             }
-            const auto range = ranges.find(t.unit);
-            if (range == ranges.end()) {
-                ranges.insert(t.unit, {it->y(), it->y()});
-            } else {
-                range->first = qMin(range->first, it->y());
-                range->second = qMax(range->second, it->y());
-            }
+            lowest = qMin(lowest, it->y());
+            highest = qMax(highest, it->y());
         }
         flush();
+        if (lowest <= highest) {
+            const auto range = ranges.find(t.unit);
+            if (range == ranges.end()) {
+                ranges.insert(t.unit, {lowest, highest});
+            } else {
+                range->first = qMin(range->first, lowest);
+                range->second = qMax(range->second, highest);
+            }
+        }
         if (pieces.back().isEmpty() && pieces.size() > 1)
             pieces.pop_back();
 
