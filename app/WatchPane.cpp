@@ -300,9 +300,10 @@ void WatchPane::addSample(const QDateTime &time, const QStringList &titles,
 void WatchPane::scheduleRefresh() {
     // A pixel column of a long window spans seconds: redrawing it ten times
     // a second would show nothing new.
-    m_refresh.setInterval(qMax(refreshMs, m_windowSeconds));
+    // (Setting the interval restarts a running timer: samples coming faster
+    // than it would then hold the redraw off for ever.)
     if (!isPaused() && !m_refresh.isActive())
-        m_refresh.start();
+        m_refresh.start(qMax(refreshMs, m_windowSeconds));
 }
 
 void WatchPane::clear() {

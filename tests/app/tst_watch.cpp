@@ -57,6 +57,7 @@ private slots:
     void sendGivesTheChannelsValues();
     void malformedWatchLineIsAScriptError();
     void gapsBreakTheLine();
+    void redrawsWhileSamplesKeepComing();
     void longWindowIsThinnedNotDropped();
     void tableEditsTheScript();
     void autoFollowsItsPeriod();
@@ -115,6 +116,19 @@ void TestWatch::gapsBreakTheLine() {
     QCOMPARE(pane.drawnPoints(titles[1]), 4);
     pane.clear();
     QCOMPARE(pane.drawnPoints(titles[0]), 0);
+}
+
+// Samples faster than the redraw timer must not keep putting the redraw off.
+void TestWatch::redrawsWhileSamplesKeepComing() {
+    WatchPane pane;
+    pane.resize(600, 300);
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; clock.elapsed() < 600; ++i) {
+        pane.addSample(QDateTime::currentDateTime(), {QStringLiteral("a")}, {double(i)});
+        QTest::qWait(10);
+    }
+    QVERIFY(pane.drawnPoints(QStringLiteral("a")) > 0);
 }
 
 // An hour of sends every 20 ms: the chart holds a few points per pixel
