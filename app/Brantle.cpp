@@ -8,7 +8,10 @@
 #include "CCyDriverDevice.h"
 #include "FileSaver.h"
 #include "FormProductInfo.h"
+#include "ScanStream.h"
 #include "TransactionLogPane.h"
+#include "WatchChannel.h"
+#include "WatchPane.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -25,9 +28,11 @@
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QSpinBox>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTime>
+#include <QTimer>
 #include <QTimerEvent>
 #include <QTranslator>
 
@@ -42,6 +47,8 @@ const QColor Brantle::lightGreen(144, 238, 144, 255);
 namespace {
 
 const int autoSendIntervalMs = 500;
+const int autoSendShortestMs = 20;
+const int autoSendLongestMs = 60000;
 
 void paintAllGroups(QPalette &palette, QPalette::ColorRole role, const QBrush &brush) {
     for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
@@ -139,6 +146,31 @@ Brantle::Brantle(DriverPort &port, QWidget *parent, Qt::WindowFlags flags)
     addDockWidget(Qt::BottomDockWidgetArea, m_logPane);
     m_logPane->hide();
     ui.menu_View->addAction(m_logPane->toggleViewAction());
+    m_watchPane = new WatchPane(this);
+    addDockWidget(Qt::BottomDockWidgetArea, m_watchPane);
+    m_watchPane->hide();
+    ui.menu_View->addAction(m_watchPane->toggleViewAction());
+    connect(m_watchPane, &WatchPane::channelsEdited, this, &Brantle::watchPane_channelsEdited);
+    m_watchLinesTimer = new QTimer(this);
+    m_watchLinesTimer->setSingleShot(true);
+    m_watchLinesTimer->setInterval(300);
+    connect(m_watchLinesTimer, &QTimer::timeout, this, &Brantle::readWatchLines);
+    connect(ui.textEditInput, &QTextEdit::textChanged, m_watchLinesTimer,
+            qOverload<>(&QTimer::start));
+
+    spinBoxAutoPeriod = new QSpinBox(ui.centralWidget);
+    spinBoxAutoPeriod->setObjectName(QStringLiteral("spinBoxAutoPeriod"));
+    spinBoxAutoPeriod->setRange(autoSendShortestMs, autoSendLongestMs);
+    spinBoxAutoPeriod->setSingleStep(10);
+    spinBoxAutoPeriod->setValue(autoSendIntervalMs);
+    spinBoxAutoPeriod->setSuffix(tr(" ms"));
+    spinBoxAutoPeriod->setToolTip(tr("Auto sends once in this period (20 ms to 60 s)."));
+    spinBoxAutoPeriod->setAccelerated(true);
+    const int autoAt = ui.verticalLayout->indexOf(ui.pushButtonAutoSend);
+    ui.verticalLayout->insertWidget(autoAt < 0 ? ui.verticalLayout->count() : autoAt + 1,
+                                    spinBoxAutoPeriod);
+    connect(spinBoxAutoPeriod, &QSpinBox::valueChanged, this,
+            &Brantle::spinBoxAutoPeriod_valueChanged);
     ui.menu_View->addAction(ui.mainToolBar->toggleViewAction());
     m_scanDialog =
         new BusScanDialog([this](QByteArray &stream) { return transact(stream); },
@@ -266,6 +298,8 @@ void Brantle::pushButtonSend_clicked() {
     record.clockKhz = ui.comboBoxClock->currentIndex() == 0 ? 100 : 400;
     m_lastReply.clear();
     std::optional<bool> acknowledged;
+    QList<WatchChannel> channels;
+    int readCount = -1;
 
     showStatus(QStringLiteral("Processing..."), Qt::yellow, QString());
     setResultText(QString());
@@ -279,7 +313,14 @@ void Brantle::pushButtonSend_clicked() {
         Brantle2 converter;
         converter.clock = ui.comboBoxClock->currentIndex();
         QByteArray stream;
+        // A malformed watch line is a script error: no send with it.
+        channels = WatchLines::parse(text);
         converter.convert(text, Brantle2::Compile, stream);
+        if (!channels.isEmpty()) {
+            QByteArray counted = stream;
+            scanStream(counted, false, &readCount, nullptr);
+            WatchLines::checkReadCount(channels, readCount);
+        }
         record.stream = stream;
         acknowledged = transact(stream);
         converter.convert(text, Brantle2::Render, stream);
@@ -302,6 +343,15 @@ void Brantle::pushButtonSend_clicked() {
     else
         record.outcome = statusBar()->currentMessage();
     record.reply = m_lastReply;
+    if (!channels.isEmpty()) {
+        // Only an acknowledged send read what the channels decode; any other
+        // leaves a gap.
+        const bool read = record.outcome == TransactionRecord::ok();
+        record.channels = WatchLines::titles(channels);
+        record.values = WatchLines::values(
+            channels, read ? WatchLines::readBytes(m_lastReply, readCount) : QByteArray());
+        m_watchPane->addSample(record.time, record.channels, record.values);
+    }
     m_logPane->append(std::move(record));
 }
 
@@ -367,8 +417,10 @@ void Brantle::selectFaultySpan(int index, int length) {
 
 void Brantle::pushButtonAutoSend_clicked(bool checked) {
     if (checked) {
+        // A send that outlasts the period delays the next tick; ticks are
+        // not queued, so sends then follow back to back.
         if (autoTimerId == 0)
-            autoTimerId = startTimer(autoSendIntervalMs);
+            autoTimerId = startTimer(spinBoxAutoPeriod->value(), Qt::PreciseTimer);
         return;
     }
     if (autoTimerId != 0) {
@@ -376,6 +428,40 @@ void Brantle::pushButtonAutoSend_clicked(bool checked) {
         autoTimerId = 0;
     }
     ui.pushButtonSend->setPalette(ui.pushButtonAutoSend->palette());
+}
+
+void Brantle::spinBoxAutoPeriod_valueChanged(int ms) {
+    if (autoTimerId == 0)
+        return;
+    killTimer(autoTimerId);
+    autoTimerId = startTimer(ms, Qt::PreciseTimer);
+}
+
+void Brantle::readWatchLines() {
+    try {
+        m_watchPane->setChannels(WatchLines::parse(ui.textEditInput->toPlainText()));
+    } catch (const ScriptParseError &e) {
+        m_watchPane->setChannels({}, Brantle2::messagePrefix() + e.message);
+    }
+}
+
+void Brantle::watchPane_channelsEdited(const QList<WatchChannel> &channels) {
+    // Only the lines that changed are replaced, in one undoable step; the
+    // rest of the script, the cursor and the view stay where they were.
+    const QString before = ui.textEditInput->toPlainText();
+    const QString after = WatchLines::replace(before, channels);
+    int head = 0;
+    const int shorter = int(qMin(before.size(), after.size()));
+    while (head < shorter && before.at(head) == after.at(head))
+        ++head;
+    int tail = 0;
+    while (tail < shorter - head &&
+           before.at(before.size() - 1 - tail) == after.at(after.size() - 1 - tail))
+        ++tail;
+    QTextCursor cursor(ui.textEditInput->document());
+    cursor.setPosition(head);
+    cursor.setPosition(int(before.size()) - tail, QTextCursor::KeepAnchor);
+    cursor.insertText(after.mid(head, after.size() - head - tail));
 }
 
 void Brantle::timerEvent(QTimerEvent *event) {

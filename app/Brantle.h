@@ -15,7 +15,11 @@ class BusScanDialog;
 class CCyDriverDevice;
 class FormProductInfo;
 class TransactionLogPane;
+class WatchChannel;
+class WatchPane;
 class QComboBox;
+class QSpinBox;
+class QTimer;
 class QTranslator;
 
 // The main window: two editors side by side, the Send and Auto buttons, the
@@ -54,6 +58,9 @@ public:
     QComboBox *comboBoxDevices = nullptr;
     FormProductInfo *productInfo() const { return m_productInfo; }
     TransactionLogPane *logPane() const { return m_logPane; }
+    WatchPane *watchPane() const { return m_watchPane; }
+    // Auto's period in milliseconds, 20 to 60,000.
+    QSpinBox *spinBoxAutoPeriod = nullptr;
     BusScanDialog *scanDialog() const { return m_scanDialog; }
     QString sendTextPath;
     QString resultTextPath;
@@ -88,8 +95,11 @@ private slots:
     void comboBoxDevices_currentIndexChanged(int val);
     void actionSave_Log_triggered();
     void actionScan_Bus_triggered();
+    void spinBoxAutoPeriod_valueChanged(int ms);
 
 private:
+    void watchPane_channelsEdited(const QList<WatchChannel> &channels);
+    void readWatchLines();
     void setResultText(const QString &text);
     void reportFailure(const QString &error);
     void selectFaultySpan(int index, int length);
@@ -101,6 +111,8 @@ private:
     std::unique_ptr<AdapterSession> m_session;
     FormProductInfo *m_productInfo = nullptr;
     TransactionLogPane *m_logPane = nullptr;
+    WatchPane *m_watchPane = nullptr;
+    QTimer *m_watchLinesTimer = nullptr; // reads the watch lines once typing pauses
     BusScanDialog *m_scanDialog = nullptr;
     QByteArray m_lastReply; // what the adapter answered to the last transaction
     DriverPort::Registration m_deviceNotification = 0;

@@ -5,9 +5,11 @@
 #include "Brantle.h"
 #include "GenericUsbDriver.h"
 #include "SimUsbStack.h"
+#include "TemperatureSensor.h"
 #include "WindowCommandLine.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QIcon>
 #include <QTranslator>
 
@@ -28,6 +30,10 @@ int main(int argc, char *argv[]) {
             "Download the firmware image in FILE instead of the built-in one."),
         QStringLiteral("FILE"));
     parser.addOption(firmware);
+    parser.addPositionalArgument(
+        QStringLiteral("SCRIPT"),
+        QCoreApplication::translate("WindowCommandLine", "Script file to open in the script editor."),
+        QStringLiteral("[SCRIPT]"));
     const int status = WindowCommandLine::process(parser, *app, QStringLiteral("brantle-sim"));
     if (status >= 0)
         return status;
@@ -41,7 +47,16 @@ int main(int argc, char *argv[]) {
     // wall clock: waits, write cycles and time-outs take real time.
     SimUsbStack stack;
     stack.setPacing(SimUsbStack::Pacing::WallClock);
-    stack.plugBenchAdapter(AdapterSession::readFirmware());
+    const auto chip = stack.plugBenchAdapter(AdapterSession::readFirmware());
+    // Something to watch: the sensor's temperature wanders a little.
+    if (auto *sensor = dynamic_cast<TemperatureSensor *>(chip->bus().slave(0x48))) {
+        TemperatureSensor::Settings moving;
+        moving.start = 23.5;
+        moving.driftPerMinute = 1.0;
+        moving.noise = 0.3;
+        moving.seed = uint32_t(QDateTime::currentMSecsSinceEpoch());
+        sensor->setSettings(moving);
+    }
     GenericUsbDriver driver(stack);
 
     Brantle window(driver);
@@ -55,6 +70,8 @@ int main(int argc, char *argv[]) {
                          qPrintable(problem));
         window.setFirmwareImage(path);
     }
+    if (!parser.positionalArguments().isEmpty())
+        window.ui.textEditInput->loadFile(parser.positionalArguments().first());
     window.show();
     return QApplication::exec();
 }

@@ -58,10 +58,12 @@ int ScriptSender::send(const QString &fileName, const QString &script, int clock
         const bool acknowledged = m_session.transact(stream, &log.reply);
         log.outcome = acknowledged ? TransactionRecord::ok() : TransactionRecord::noAck();
         converter.convert(text, Brantle2::Render, stream);
-        m_out << text;
-        if (!text.endsWith(u'\n'))
-            m_out << '\n';
-        m_out.flush();
+        if (m_showsResult) {
+            m_out << text;
+            if (!text.endsWith(u'\n'))
+                m_out << '\n';
+            m_out.flush();
+        }
         m_err << (acknowledged ? "OK.\n" : "NoAck\n");
         status = acknowledged ? ExitOk : ExitNoAck;
     } catch (const ScriptParseError &e) {
@@ -98,12 +100,14 @@ int ScriptSender::repeat(const QString &fileName, const QString &script, int clo
     SendTally tally;
     QElapsedTimer sinceStart;
     sinceStart.start();
+    qint64 lastStart = 0;
     for (int i = 0; i < count; ++i) {
         if (i > 0) {
-            const qint64 wait = qint64(i) * intervalMs - sinceStart.elapsed();
+            const qint64 wait = lastStart + intervalMs - sinceStart.elapsed();
             if (wait > 0)
                 QThread::msleep(quint64(wait));
         }
+        lastStart = sinceStart.elapsed();
         TransactionRecord record;
         tally.add(send(fileName, script, clock, &record));
         if (observer && !observer(record))

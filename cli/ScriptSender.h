@@ -36,10 +36,15 @@ public:
              TransactionRecord *record = nullptr);
 
     // `count` sends, `intervalMs` apart from start to start, each reported as
-    // it ends. Returns the worst status; after more than one send a summary
-    // line follows on `err`. A run stopped by `observer` returns ExitLogWrite.
+    // it ends. A send that takes longer than the interval is followed at once
+    // by the next, never by a burst to catch up. Returns the worst status; after more than one send
+    // a summary line follows on `err`. A run stopped by `observer` returns ExitLogWrite.
     int repeat(const QString &fileName, const QString &script, int clock, int count, int intervalMs,
                const SendObserver &observer = {});
+
+    // Whether each send prints its result text on `out` (it does unless
+    // told otherwise; --values prints values there instead).
+    void setShowsResult(bool shows) { m_showsResult = shows; }
 
 private:
     bool adapterChanged();
@@ -51,6 +56,7 @@ private:
     Explanation m_explanation;
     int m_adapter = 0;
     bool m_reopen = false;
+    bool m_showsResult = true;
 };
 
 // The statuses of several sends: the worst of them, and a count by outcome.

@@ -16,6 +16,7 @@
 #include "ScriptSender.h"
 #include "SimUsbStack.h"
 #include "TransactionLogFile.h"
+#include "ValuesCommand.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -175,8 +176,13 @@ static int run(QCoreApplication &app) {
                        "firmware/) instead of the built-in one, at the first send whatever "
                        "the adapter runs."),
         QStringLiteral("FILE"));
+    const QCommandLineOption values(
+        QStringLiteral("values"),
+        QStringLiteral("Print, instead of the result text, one line per send: the local time and "
+                       "the value of each channel the script's watch lines define "
+                       "(// watch: name=... bytes=...), tab-separated, after a header line."));
     parser.addOptions({dryRun, clock, sim, list, deviceOption, repeat, interval, scan, scanRead,
-                       logOption, firmware});
+                       logOption, firmware, values});
     parser.addPositionalArgument(QStringLiteral("SCRIPT"),
                                  QStringLiteral("Script file; standard input when missing or -."),
                                  QStringLiteral("[SCRIPT]"));
@@ -222,6 +228,8 @@ static int run(QCoreApplication &app) {
         return usageError(QStringLiteral("--scan takes no script"));
     if (parser.isSet(logOption) && (scanning || parser.isSet(list) || parser.isSet(dryRun)))
         return usageError(QStringLiteral("--log records sends; this run sends nothing"));
+    if (parser.isSet(values) && (scanning || parser.isSet(list) || parser.isSet(dryRun)))
+        return usageError(QStringLiteral("--values shows what sends read; this run sends nothing"));
 
     Adapters adapters(parser.isSet(sim));
     if (parser.isSet(list)) {
@@ -314,9 +322,17 @@ static int run(QCoreApplication &app) {
         return ExitOk;
     }
 
+    ValuesCommand valuesCommand;
+    if (parser.isSet(values)) {
+        QTextStream err(stderr);
+        const int status = valuesCommand.prepare(fileName, text, clockIndex, err);
+        if (status != ExitOk)
+            return status;
+    }
+
     TransactionLogFile log;
     const QString logName = parser.value(logOption);
-    if (parser.isSet(logOption) && !log.open(logName, &error)) {
+    if (parser.isSet(logOption) && !log.open(logName, &error, valuesCommand.titles())) {
         printErr(QStringLiteral("brantle-cli: cannot write the log %1: %2\n").arg(logName, error));
         return ExitLogWrite;
     }
@@ -341,6 +357,15 @@ static int run(QCoreApplication &app) {
             printErr(
                 QStringLiteral("brantle-cli: cannot write the log %1: %2\n").arg(logName, error));
             return false;
+        };
+    }
+    if (parser.isSet(values)) {
+        sender.setShowsResult(false);
+        valuesCommand.printHeader(out);
+        logSend = [&, logRecord = logSend](const TransactionRecord &sent) {
+            TransactionRecord record = sent;
+            valuesCommand.take(record, out);
+            return !logRecord || logRecord(record);
         };
     }
     return sender.repeat(fileName, text, clockIndex, repeatCount, intervalMs, logSend);

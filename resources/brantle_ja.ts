@@ -113,6 +113,14 @@
       <source>The script has changed since it was last opened or saved. Save it before closing?</source>
       <translation>スクリプトは最後に開いたか保存した後に変更されています。閉じる前に保存しますか？</translation>
     </message>
+    <message>
+      <source> ms</source>
+      <translation> ms</translation>
+    </message>
+    <message>
+      <source>Auto sends once in this period (20 ms to 60 s).</source>
+      <translation>Auto はこの周期で一回ずつ送信します (20 ms〜60 s)。</translation>
+    </message>
   </context>
   <context>
     <name>Brantle2</name>
@@ -497,6 +505,10 @@ Sent: %3</source>
       <source>no adapter</source>
       <translation>アダプターなし</translation>
     </message>
+    <message>
+      <source>its columns are not those of this run (%1)</source>
+      <translation>列がこの実行のもの (%1) と異なります</translation>
+    </message>
   </context>
   <context>
     <name>TransactionLogPane</name>
@@ -530,6 +542,188 @@ Sent: %3</source>
     <message>
       <source>Download the firmware image in FILE instead of the built-in one.</source>
       <translation>内蔵のものの代わりに FILE のファームウェアイメージをダウンロードします。</translation>
+    </message>
+    <message>
+      <source>Script file to open in the script editor.</source>
+      <translation>スクリプトエディタに開くスクリプトファイル。</translation>
+    </message>
+  </context>
+  <context>
+    <name>WatchChannel</name>
+    <message>
+      <source>watch: &apos;%1&apos; is given twice.</source>
+      <translation>watch: &apos;%1&apos; が二回指定されています。</translation>
+    </message>
+    <message>
+      <source>watch: &apos;%1&apos; takes no value.</source>
+      <translation>watch: &apos;%1&apos; には値を付けません。</translation>
+    </message>
+    <message>
+      <source>watch: unknown setting &apos;%1&apos;.</source>
+      <translation>watch: 不明な設定 &apos;%1&apos; です。</translation>
+    </message>
+    <message>
+      <source>watch: &apos;%1&apos; needs a value.</source>
+      <translation>watch: &apos;%1&apos; には値が必要です。</translation>
+    </message>
+    <message>
+      <source>watch: bytes must be N or FIRST-LAST, counted from 1, at most %1 bytes.</source>
+      <translation>watch: bytes は N または 先頭-末尾 (1 から数え、最大 %1 バイト) で指定してください。</translation>
+    </message>
+    <message>
+      <source>watch: order must be be or le.</source>
+      <translation>watch: order は be または le です。</translation>
+    </message>
+    <message>
+      <source>watch: shift must be a whole number from 0 to 63.</source>
+      <translation>watch: shift は 0〜63 の整数です。</translation>
+    </message>
+    <message>
+      <source>watch: &apos;%1&apos; is not a number.</source>
+      <translation>watch: &apos;%1&apos; は数値ではありません。</translation>
+    </message>
+    <message>
+      <source>watch: name= is missing.</source>
+      <translation>watch: name= がありません。</translation>
+    </message>
+    <message>
+      <source>watch: bytes= is missing.</source>
+      <translation>watch: bytes= がありません。</translation>
+    </message>
+    <message>
+      <source>watch: shift must be less than the %1 bits of the bytes.</source>
+      <translation>watch: shift はバイトのビット数 %1 より小さくしてください。</translation>
+    </message>
+    <message>
+      <source>watch: a channel named &apos;%1&apos; is already watched.</source>
+      <translation>watch: &apos;%1&apos; という名前のチャンネルは既にあります。</translation>
+    </message>
+    <message>
+      <source>watch: &apos;%1&apos; needs byte %2, but the script reads %3.</source>
+      <translation>watch: &apos;%1&apos; には %2 バイト目が必要ですが、スクリプトが読むのは %3 バイトです。</translation>
+    </message>
+  </context>
+  <context>
+    <name>WatchPane</name>
+    <message>
+      <source>Watch</source>
+      <translation>ウォッチ</translation>
+    </message>
+    <message>
+      <source>Name</source>
+      <translation>名前</translation>
+    </message>
+    <message>
+      <source>Last value</source>
+      <translation>最新値</translation>
+    </message>
+    <message>
+      <source>Bytes</source>
+      <translation>バイト</translation>
+    </message>
+    <message>
+      <source>Signed</source>
+      <translation>符号付き</translation>
+    </message>
+    <message>
+      <source>Order</source>
+      <translation>順序</translation>
+    </message>
+    <message>
+      <source>Shift</source>
+      <translation>シフト</translation>
+    </message>
+    <message>
+      <source>Scale</source>
+      <translation>倍率</translation>
+    </message>
+    <message>
+      <source>Offset</source>
+      <translation>オフセット</translation>
+    </message>
+    <message>
+      <source>Unit</source>
+      <translation>単位</translation>
+    </message>
+    <message>
+      <source>10 s</source>
+      <translation>10 秒</translation>
+    </message>
+    <message>
+      <source>30 s</source>
+      <translation>30 秒</translation>
+    </message>
+    <message>
+      <source>1 min</source>
+      <translation>1 分</translation>
+    </message>
+    <message>
+      <source>5 min</source>
+      <translation>5 分</translation>
+    </message>
+    <message>
+      <source>10 min</source>
+      <translation>10 分</translation>
+    </message>
+    <message>
+      <source>30 min</source>
+      <translation>30 分</translation>
+    </message>
+    <message>
+      <source>1 h</source>
+      <translation>1 時間</translation>
+    </message>
+    <message>
+      <source>Pause</source>
+      <translation>一時停止</translation>
+    </message>
+    <message>
+      <source>Resume</source>
+      <translation>再開</translation>
+    </message>
+    <message>
+      <source>Clear</source>
+      <translation>消去</translation>
+    </message>
+    <message>
+      <source>Save Plot...</source>
+      <translation>グラフを保存...</translation>
+    </message>
+    <message>
+      <source>Add</source>
+      <translation>追加</translation>
+    </message>
+    <message>
+      <source>Remove</source>
+      <translation>削除</translation>
+    </message>
+    <message>
+      <source>Window</source>
+      <translation>表示幅</translation>
+    </message>
+    <message>
+      <source>Row %1: %2</source>
+      <translation>%1 行目: %2</translation>
+    </message>
+    <message>
+      <source>(none)</source>
+      <translation>(なし)</translation>
+    </message>
+    <message>
+      <source>value</source>
+      <translation>値</translation>
+    </message>
+    <message>
+      <source>Save Plot</source>
+      <translation>グラフを保存</translation>
+    </message>
+    <message>
+      <source>PNG images (*.png)</source>
+      <translation>PNG 画像 (*.png)</translation>
+    </message>
+    <message>
+      <source>Cannot save the plot to %1.</source>
+      <translation>グラフを %1 に保存できません。</translation>
     </message>
   </context>
 </TS>

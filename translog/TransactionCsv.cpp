@@ -2,17 +2,34 @@
 
 #include <QStringList>
 
+#include <cmath>
+
 namespace TransactionCsv {
 
-QByteArray header() {
-    return QByteArrayLiteral("time,adapter,clock_khz,outcome,stream,reply\r\n");
+QByteArray header(const QStringList &channels) {
+    QByteArray text = QByteArrayLiteral("time,adapter,clock_khz,outcome,stream,reply");
+    for (const QString &channel : channels)
+        text += ',' + field(channel).toUtf8();
+    return text + "\r\n";
 }
 
-QByteArray row(const TransactionRecord &record) {
-    const QStringList fields = {
+QByteArray row(const TransactionRecord &record, const QStringList &channels) {
+    QStringList fields = {
         timestamp(record.time), field(record.adapter), QString::number(record.clockKhz),
         field(record.outcome),  hex(record.stream),    hex(record.reply)};
+    for (const QString &channel : channels) {
+        const qsizetype i = record.channels.indexOf(channel);
+        fields.append(i >= 0 && i < record.values.size() ? value(record.values.at(i)) : QString());
+    }
     return (fields.join(u',') + QLatin1String("\r\n")).toUtf8();
+}
+
+QString value(double v) {
+    if (std::isnan(v))
+        return QString();
+    if (v == std::trunc(v) && std::abs(v) < 9.2e18)
+        return QString::number(qint64(v));
+    return QString::number(v, 'g', 15);
 }
 
 QString timestamp(const QDateTime &time) {

@@ -16,6 +16,16 @@ void TransactionLog::append(TransactionRecord record) {
             record.adapter = last.adapter;
         if (record.outcome == last.outcome)
             record.outcome = last.outcome;
+        if (record.channels == last.channels)
+            record.channels = last.channels;
+    }
+    for (const QString &channel : std::as_const(record.channels)) {
+        if (m_channels.contains(channel))
+            continue;
+        const int column = ColumnCount + int(m_channels.size());
+        beginInsertColumns(QModelIndex(), column, column);
+        m_channels.append(channel);
+        endInsertColumns();
     }
     if (int(m_records.size()) >= m_capacity) {
         beginRemoveRows(QModelIndex(), 0, 0);
@@ -31,13 +41,14 @@ void TransactionLog::append(TransactionRecord record) {
 void TransactionLog::clear() {
     beginResetModel();
     m_records.clear();
+    m_channels.clear();
     endResetModel();
 }
 
 QByteArray TransactionLog::csv() const {
-    QByteArray text = TransactionCsv::header();
+    QByteArray text = TransactionCsv::header(m_channels);
     for (const TransactionRecord &record : m_records)
-        text += TransactionCsv::row(record);
+        text += TransactionCsv::row(record, m_channels);
     return text;
 }
 
@@ -46,7 +57,7 @@ int TransactionLog::rowCount(const QModelIndex &parent) const {
 }
 
 int TransactionLog::columnCount(const QModelIndex &parent) const {
-    return parent.isValid() ? 0 : ColumnCount;
+    return parent.isValid() ? 0 : ColumnCount + int(m_channels.size());
 }
 
 QVariant TransactionLog::data(const QModelIndex &index, int role) const {
@@ -63,6 +74,15 @@ QVariant TransactionLog::data(const QModelIndex &index, int role) const {
         case ReplyColumn:
             return TransactionCsv::hex(r.reply);
         }
+        if (index.column() >= ColumnCount) {
+            const qsizetype i = r.channels.indexOf(m_channels.value(index.column() - ColumnCount));
+            return i >= 0 && i < r.values.size() ? TransactionCsv::value(r.values.at(i))
+                                                 : QString();
+        }
+        break;
+    case Qt::TextAlignmentRole:
+        if (index.column() >= ColumnCount)
+            return int(Qt::AlignRight | Qt::AlignVCenter);
         break;
     case Qt::ToolTipRole:
         return tr("%1, %2 kHz\nSent: %3")
@@ -84,5 +104,5 @@ QVariant TransactionLog::headerData(int section, Qt::Orientation orientation, in
     case ReplyColumn:
         return tr("Bytes received");
     }
-    return QVariant();
+    return m_channels.value(section - ColumnCount);
 }

@@ -8,9 +8,9 @@
 #include <deque>
 
 // The sends of this session, newest last, as a table of time, outcome and
-// bytes received. Only the last `capacity` are kept: with Auto on, a send
-// every 500 ms would otherwise grow without end. The texts are translated in
-// the context "TransactionLog".
+// bytes received, then a column for each channel watched in any of them. Only the last `capacity`
+// are kept: with Auto on, a send every 500 ms would otherwise grow without end. The texts are
+// translated in the context "TransactionLog".
 class TransactionLog : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -23,6 +23,8 @@ public:
     void clear();
     int capacity() const { return m_capacity; }
     const TransactionRecord &record(int row) const { return m_records[size_t(row)]; }
+    // The titles of the channel columns, in the order they first appeared.
+    const QStringList &channels() const { return m_channels; }
 
     // The whole log as CSV, header first.
     QByteArray csv() const;
@@ -36,6 +38,7 @@ public:
 private:
     int m_capacity;
     std::deque<TransactionRecord> m_records;
+    QStringList m_channels;
 };
 
 #endif

@@ -3,17 +3,32 @@
 #include "FileSaver.h"
 #include "TransactionCsv.h"
 
-bool TransactionLogFile::open(const QString &path, QString *error) {
+#include <QCoreApplication>
+
+bool TransactionLogFile::open(const QString &path, QString *error, const QStringList &channels) {
+    m_channels = channels;
     m_file.setFileName(path);
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+    if (!m_file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered)) {
         *error = m_file.errorString();
         return false;
     }
-    return m_file.size() > 0 || write(TransactionCsv::header(), error);
+    if (m_file.size() == 0)
+        return write(TransactionCsv::header(channels), error);
+    const QByteArray header = TransactionCsv::header(channels);
+    m_file.seek(0);
+    const QByteArray first = m_file.read(header.size());
+    if (first != header) {
+        *error = QCoreApplication::translate("TransactionLog",
+                                             "its columns are not those of this run (%1)")
+                     .arg(QString::fromUtf8(header.trimmed()));
+        m_file.close();
+        return false;
+    }
+    return true;
 }
 
 bool TransactionLogFile::append(const TransactionRecord &record, QString *error) {
-    return write(TransactionCsv::row(record), error);
+    return write(TransactionCsv::row(record, m_channels), error);
 }
 
 bool TransactionLogFile::write(const QByteArray &bytes, QString *error) {

@@ -10,14 +10,19 @@
 // file before `append` returns, in one write, so that a program ended at any
 // moment leaves whole rows and two writers appending to one file do not mix
 // their rows.
+//
+// `channels` are the titles of the watched channels' columns. A file that
+// exists must have the same columns: rows of another shape would make the
+// whole file unreadable as CSV.
 class TransactionLogFile {
 public:
-    bool open(const QString &path, QString *error);
+    bool open(const QString &path, QString *error, const QStringList &channels = {});
     bool append(const TransactionRecord &record, QString *error);
 
 private:
     bool write(const QByteArray &bytes, QString *error);
     QFile m_file;
+    QStringList m_channels;
 };
 
 #endif
