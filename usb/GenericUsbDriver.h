@@ -49,6 +49,7 @@ public:
                                            DeviceChangeHandler handler) override;
     Registration registerHandleNotification(Handle handle, DeviceChangeHandler handler) override;
     bool unregisterNotification(Registration registration) override;
+    void systemDeviceChange() override { m_stack.systemDeviceChange(); }
 
 private:
     struct OpenDevice {
