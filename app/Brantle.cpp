@@ -1,5 +1,6 @@
 #include "Brantle.h"
 
+#include "AdapterGuidance.h"
 #include "AdapterSession.h"
 #include "Brantle2.h"
 #include "BrantleVersion.h"
@@ -190,8 +191,7 @@ void Brantle::installCatalogue(QTranslator &translator, const QLocale &locale) {
 }
 
 QString Brantle::fileFolder(const QString &programFolder) {
-    const QFileInfo program(programFolder);
-    if (program.isDir() && program.isWritable())
+    if (FileSaver::folderTakesNewFile(programFolder))
         return programFolder;
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     if (!documents.isEmpty() && QFileInfo(documents).isDir())
@@ -438,6 +438,10 @@ void Brantle::refreshDeviceList() {
         paintAllGroups(palette, QPalette::Base, QBrush(Qt::red, Qt::SolidPattern));
         paintAllGroups(palette, QPalette::Button, QBrush(Qt::red, Qt::SolidPattern));
         comboBoxDevices->setPalette(palette);
+        // The red list says that nothing was found; hovering it says why
+        // that may be and what to do.
+        comboBoxDevices->setToolTip(AdapterGuidance::noAdapter());
+        comboBoxDevices->setStatusTip(AdapterGuidance::noAdapter());
         showStatus(QStringLiteral("No Device Found"), Qt::red, tr("Error: Device not found."));
     } else {
         const QPalette standard = QApplication::palette(comboBoxDevices);
@@ -445,6 +449,8 @@ void Brantle::refreshDeviceList() {
         for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
             palette.setBrush(group, QPalette::Button, standard.brush(group, QPalette::Button));
         comboBoxDevices->setPalette(palette);
+        comboBoxDevices->setToolTip(QString());
+        comboBoxDevices->setStatusTip(QString());
         showStatus(QStringLiteral("Ready."), lightGreen, QString());
         const int found =
             saved.isEmpty()

@@ -1,3 +1,4 @@
+#include "AdapterGuidance.h"
 #include "AdapterSession.h"
 #include "Brantle2.h"
 #include "BrantleVersion.h"
@@ -212,6 +213,8 @@ static int run(QCoreApplication &app) {
             printErr(adapters.problem + u'\n');
             return ExitDeviceError;
         }
+        if (device.deviceCount() == 0)
+            printErr(AdapterGuidance::noAdapter() + u'\n');
         return ExitOk;
     }
 

@@ -1,6 +1,17 @@
 <?xml version='1.0' encoding='utf-8'?>
 <TS version="2.1" language="ja_JP">
   <context>
+    <name>AdapterGuidance</name>
+    <message>
+      <source>No adapter found. Plug it in and give it a driver (USB ID 04B4:8613): either the chip maker's generic USB driver, installed from its setup program, or WinUSB, bound to the adapter with Zadig (Options &gt; List All Devices, choose the adapter, WinUSB, Install Driver). Then plug it in again. Without an adapter, try brantle-sim or brantle-cli --sim.</source>
+      <translation>アダプターが見つかりません。アダプターを接続し、ドライバー (USB ID 04B4:8613) を入れてください。チップメーカーの汎用 USB ドライバーをそのセットアップ プログラムからインストールするか、Zadig で WinUSB をアダプターに割り当てます (Options &gt; List All Devices でアダプターを選び、WinUSB を選んで Install Driver)。その後、アダプターを接続し直してください。アダプターなしで試すには brantle-sim または brantle-cli --sim を使います。</translation>
+    </message>
+    <message>
+      <source>No adapter found. Plug it in (USB ID 04B4:8613). If it is plugged in, you may lack the right to use it: install the udev rule (the package does; else copy packaging/60-brantle.rules to /etc/udev/rules.d/ and run "udevadm control --reload-rules &amp;&amp; udevadm trigger"), then plug it in again. Without an adapter, try brantle-sim or brantle-cli --sim.</source>
+      <translation>アダプターが見つかりません。アダプター (USB ID 04B4:8613) を接続してください。接続済みの場合は使用する権限がない可能性があります。udev ルールをインストールしてください (パッケージでは自動でインストールされます。それ以外の場合は packaging/60-brantle.rules を /etc/udev/rules.d/ にコピーし、"udevadm control --reload-rules &amp;&amp; udevadm trigger" を実行します)。その後、アダプターを接続し直してください。アダプターなしで試すには brantle-sim または brantle-cli --sim を使います。</translation>
+    </message>
+  </context>
+  <context>
     <name>Brantle</name>
     <message>
       <source>Error: The data is too large for the USB device. (%1 byte, limit %2 byte)</source>
@@ -429,6 +440,13 @@ Ready</source>
     <message>
       <source>Version %1</source>
       <translation>バージョン %1</translation>
+    </message>
+  </context>
+  <context>
+    <name>LibusbStack</name>
+    <message>
+      <source>The adapter at USB port %1 is in use by another program, or you may not use it.</source>
+      <translation>USB ポート %1 のアダプターは別のプログラムが使用中か、使用する権限がありません。</translation>
     </message>
   </context>
   <context>

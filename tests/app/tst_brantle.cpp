@@ -1,3 +1,4 @@
+#include "AdapterGuidance.h"
 #include "AdapterSession.h"
 #include "Brantle.h"
 #include "BrantleVersion.h"
@@ -853,6 +854,7 @@ void TestBrantle::deviceListFollowsPlugging() {
     QCOMPARE(w.comboBoxDevices->palette().color(QPalette::Active, QPalette::Base), QColor(Qt::red));
     QCOMPARE(w.comboBoxDevices->palette().color(QPalette::Active, QPalette::Button),
              QColor(Qt::red));
+    QCOMPARE(w.comboBoxDevices->toolTip(), AdapterGuidance::noAdapter());
     bench.send();
     QCOMPARE(bench.indicatorMessage(), QStringLiteral("Error"));
     QCOMPARE(bench.statusText(), QStringLiteral("Error: Device not found."));
@@ -863,6 +865,7 @@ void TestBrantle::deviceListFollowsPlugging() {
     QCOMPARE(w.comboBoxDevices->currentIndex(), 0);
     QCOMPARE(w.comboBoxDevices->palette().color(QPalette::Active, QPalette::Button),
              QApplication::palette(w.comboBoxDevices).color(QPalette::Active, QPalette::Button));
+    QCOMPARE(w.comboBoxDevices->toolTip(), QString());
     bench.send();
     QCOMPARE(bench.indicatorMessage(), QStringLiteral("OK."));
 }

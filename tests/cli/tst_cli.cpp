@@ -252,6 +252,9 @@ void TestCli::runs_data() {
     QTest::newRow("list the simulated adapter")
         << QStringList{"--sim", "--list"} << QByteArray() << 0
         << QByteArray("FX2 I2C Adapter (simulated) - [1]\n") << QByteArray();
+    QTest::newRow("list without --sim and no adapter plugged in: what to install")
+        << QStringList{"--list"} << QByteArray() << 0 << QByteArray()
+        << QByteArray("~USB ID 04B4:8613");
     QTest::newRow("no such adapter")
         << QStringList{"--sim", "--device", "1"} << QByteArray("A2 00") << 3 << QByteArray()
         << QByteArray("Error: Device not found.\n");
