@@ -51,7 +51,7 @@ void TestSoak::autoSendThroughFaultsAndPlugging() {
     QRandomGenerator random(0x50A6);
     bool plugged = true;
     qint64 warmKiB = 0;
-    const int sends = 10000;
+    const int sends = soakLength(10000);
     QElapsedTimer clock;
     clock.start();
     QMap<QString, int> outcomes;

@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr int Sends = 100000;
+const int Sends = soakLength(100000);
 constexpr int WarmUp = 5000;
 constexpr qint64 AllowedGrowthKiB = 1024;
 
