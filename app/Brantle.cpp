@@ -31,6 +31,10 @@
 
 #include <optional>
 
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#endif
+
 const QColor Brantle::lightGreen(144, 238, 144, 255);
 
 namespace {
@@ -99,9 +103,16 @@ Brantle::Brantle(DriverPort &port, QWidget *parent, Qt::WindowFlags flags)
 
     showStatus(QStringLiteral("Ready."), lightGreen, QString());
 
-    m_deviceNotification = m_port.registerClassNotification(
-        DriverPort::adapterInterfaceClass(),
-        [this](const DriverPort::DeviceChange &) { refreshDeviceList(); });
+#ifdef Q_OS_WIN
+    // Windows tells windows of device changes: this one, by message, when
+    // the port reaches the vendor's driver (nativeEvent handles it).
+    m_deviceNotification =
+        m_port.registerWindowNotification(quintptr(winId()), DriverPort::adapterInterfaceClass());
+#endif
+    if (!m_deviceNotification)
+        m_deviceNotification = m_port.registerClassNotification(
+            DriverPort::adapterInterfaceClass(),
+            [this](const DriverPort::DeviceChange &) { refreshDeviceList(); });
     m_session = std::make_unique<AdapterSession>(m_port);
 
     m_productInfo = new FormProductInfo(this);
@@ -291,6 +302,18 @@ bool Brantle::event(QEvent *event) {
         return true;
     return QMainWindow::event(event);
 }
+
+#ifdef Q_OS_WIN
+bool Brantle::nativeEvent(const QByteArray &eventType, void *message, qintptr *result) {
+    if (eventType != "windows_generic_MSG" && eventType != "windows_dispatcher_MSG")
+        return QMainWindow::nativeEvent(eventType, message, result);
+    // Whatever came or went: the list is rebuilt from what is present now.
+    if (static_cast<const MSG *>(message)->message != WM_DEVICECHANGE)
+        return false;
+    refreshDeviceList();
+    return true;
+}
+#endif
 
 void Brantle::reportFailure(const QString &error) {
     if (isDeviceError(error)) {

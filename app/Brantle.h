@@ -64,6 +64,10 @@ public:
 
 protected:
     bool event(QEvent *event) override;
+#ifdef Q_OS_WIN
+    // The system's device-change message (0x0219) rebuilds the device list.
+    bool nativeEvent(const QByteArray &eventType, void *message, qintptr *result) override;
+#endif
     void timerEvent(QTimerEvent *event) override;
     // One exchange with the adapter; virtual so that tests can make it fail
     // in every way the send cycle must report.

@@ -1,7 +1,11 @@
 // brantle: the program on the adapters attached to this machine.
 #include "Brantle.h"
+#ifdef Q_OS_WIN
+#include "Win32DriverPort.h"
+#else
 #include "GenericUsbDriver.h"
 #include "LibusbStack.h"
+#endif
 
 #include <QApplication>
 #include <QIcon>
@@ -18,10 +22,16 @@ int main(int argc, char *argv[]) {
     QTranslator translator;
     Brantle::installCatalogue(translator);
 
+#ifdef Q_OS_WIN
+    // The vendor's generic driver serves the adapters; the window follows
+    // them through the system's device-change message.
+    Win32DriverPort driver;
+#else
     LibusbStack stack;
     if (!stack.isAvailable())
         std::fprintf(stderr, "brantle: %s\n", qPrintable(stack.initError()));
     GenericUsbDriver driver(stack);
+#endif
 
     Brantle window(driver);
     window.show();

@@ -5,7 +5,11 @@
 #include "CCyDriverDevice.h"
 #include "ExitStatus.h"
 #include "GenericUsbDriver.h"
+#ifdef Q_OS_WIN
+#include "Win32DriverPort.h"
+#else
 #include "LibusbStack.h"
+#endif
 #include "ScanCommand.h"
 #include "ScriptErrorReport.h"
 #include "ScriptInput.h"
@@ -48,7 +52,9 @@ QString hexLine(const QByteArray &bytes) {
 
 // The adapters the tool talks to: the simulated bench adapter with --sim
 // (running the firmware the program carries, in step with the wall clock as
-// a real one would), otherwise the machine's own through libusb.
+// a real one would), otherwise the machine's own: through the vendor's
+// driver on Windows, through libusb elsewhere. Without a window the tool
+// learns of device changes by listing again.
 struct Adapters {
     explicit Adapters(bool simulated) {
         if (simulated) {
@@ -57,9 +63,14 @@ struct Adapters {
             sim->plugBenchAdapter(AdapterSession::readFirmware());
             stack = std::move(sim);
         } else {
+#ifdef Q_OS_WIN
+            driver = std::make_unique<Win32DriverPort>();
+            return;
+#else
             auto real = std::make_unique<LibusbStack>();
             problem = real->initError();
             stack = std::move(real);
+#endif
         }
         driver = std::make_unique<GenericUsbDriver>(*stack);
     }
@@ -72,8 +83,8 @@ struct Adapters {
             return firmwareProblem;
         return device.hasHandle() ? QString() : driver->lastOpenError();
     }
-    std::unique_ptr<UsbStack> stack;
-    std::unique_ptr<GenericUsbDriver> driver;
+    std::unique_ptr<UsbStack> stack; // none when the system's driver serves them
+    std::unique_ptr<DriverPort> driver;
     QString problem;
     // What is wrong with the firmware image given with --firmware.
     QString firmwareProblem;
@@ -198,7 +209,8 @@ static int run(QCoreApplication &app) {
             int address = device.address();
             // An adapter that cannot be opened tells the driver nothing; the
             // host still knows what it is and where.
-            const QVector<UsbDeviceInfo> present = adapters.stack->devices();
+            const QVector<UsbDeviceInfo> present =
+                adapters.stack ? adapters.stack->devices() : QVector<UsbDeviceInfo>();
             if (!device.hasHandle() && i < present.size()) {
                 name = present[i].friendlyName;
                 address = present[i].address;

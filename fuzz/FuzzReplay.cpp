@@ -39,7 +39,7 @@ int main(int argc, char **argv) {
         }
         for (const auto &file : files) {
             if (!replay(file)) {
-                std::fprintf(stderr, "cannot read %s\n", file.c_str());
+                std::fprintf(stderr, "cannot read %s\n", file.string().c_str());
                 return 2;
             }
             ++count;

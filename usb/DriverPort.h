@@ -97,6 +97,14 @@ public:
                                                    DeviceChangeHandler handler) = 0;
     virtual Registration registerHandleNotification(Handle handle, DeviceChangeHandler handler) = 0;
     virtual bool unregisterNotification(Registration registration) = 0;
+    // Where the system reports device changes to windows as messages
+    // (Windows): registers the native window `nativeWindow` for the interface
+    // class, and the window handles the device-change message itself. 0 where
+    // changes reach handlers instead; unregisterNotification() ends it.
+    virtual Registration registerWindowNotification(quintptr /*nativeWindow*/,
+                                                    const QUuid & /*interfaceClass*/) {
+        return 0;
+    }
 
     // Why the last openDevice() failed, in words a user can act on (a missing
     // access right, say); empty when it did not fail or the port cannot tell.
