@@ -310,6 +310,9 @@ bool Brantle::nativeEvent(const QByteArray &eventType, void *message, qintptr *r
     // Whatever came or went: the list is rebuilt from what is present now.
     if (static_cast<const MSG *>(message)->message != WM_DEVICECHANGE)
         return false;
+    // Ports without notifications of their own (libusb) catch up first, so
+    // that a removed adapter's handle is known to be gone.
+    m_port.systemDeviceChange();
     refreshDeviceList();
     return true;
 }

@@ -1,5 +1,7 @@
 #include "ScriptInput.h"
 
+#include "TextEncoding.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -54,6 +56,6 @@ ScriptInput::Result ScriptInput::read(const QString &name, QString *text, QStrin
         *error = file.errorString();
         return CannotOpen;
     }
-    *text = QString::fromLocal8Bit(bytes);
+    *text = TextEncoding::decode(bytes);
     return Read;
 }

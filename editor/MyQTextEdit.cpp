@@ -1,6 +1,7 @@
 #include "MyQTextEdit.h"
 
 #include "FileSaver.h"
+#include "TextEncoding.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -9,8 +10,6 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QScrollBar>
-#include <QStringEncoder>
-#include <QTextStream>
 
 namespace {
 
@@ -49,9 +48,12 @@ void MyQTextEdit::loadFile(QString path) {
         showFileError(tr("Cannot open file for reading: %1").arg(file.errorString()));
         return;
     }
-    QTextStream in(&file);
-    in.setEncoding(QStringConverter::System);
-    setPlainText(in.readAll());
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        showFileError(tr("Cannot open file for reading: %1").arg(file.errorString()));
+        return;
+    }
+    setPlainText(TextEncoding::decode(bytes));
 }
 
 void MyQTextEdit::saveFile(QString path) {
@@ -59,8 +61,16 @@ void MyQTextEdit::saveFile(QString path) {
 #ifdef Q_OS_WIN
     text.replace(u'\n', QLatin1String("\r\n"));
 #endif
-    QStringEncoder encoder(QStringConverter::System);
-    const QByteArray bytes = encoder(text);
+    bool lost = false;
+    const QByteArray bytes = TextEncoding::encode(text, &lost);
+    // Windows' code pages hold far fewer characters than the editor: a
+    // character it cannot hold would be saved as another one.
+    if (lost) {
+        showFileError(tr("Cannot save the text in this system's encoding (%1): it cannot hold the "
+                         "character \"%2\". Nothing was written.")
+                          .arg(TextEncoding::systemName(), TextEncoding::firstUnencodable(text)));
+        return;
+    }
     QString error;
     if (!FileSaver::save(path, bytes, &error))
         showFileError(tr("Cannot open file for writing: %1").arg(error));

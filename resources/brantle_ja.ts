@@ -463,6 +463,10 @@ Ready</source>
       <source>Cannot open file for writing: %1</source>
       <translation>書込み用にファイルを開くことができません: %1</translation>
     </message>
+    <message>
+      <source>Cannot save the text in this system's encoding (%1): it cannot hold the character "%2". Nothing was written.</source>
+      <translation>このシステムの文字コード (%1) ではテキストを保存できません。文字「%2」を表せないためです。何も書き込んでいません。</translation>
+    </message>
   </context>
   <context>
     <name>TransactionLog</name>

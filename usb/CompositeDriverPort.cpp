@@ -155,6 +155,25 @@ CompositeDriverPort::registerHandleNotification(Handle handle, DeviceChangeHandl
     return id;
 }
 
+// Each member registers the window for what it serves; the window then
+// rebuilds its list on any of their messages.
+DriverPort::Registration
+CompositeDriverPort::registerWindowNotification(quintptr nativeWindow,
+                                                const QUuid &interfaceClass) {
+    std::vector<Inner> inner;
+    for (int m = 0; m < m_members.size(); ++m) {
+        const Registration r =
+            m_members[m].port->registerWindowNotification(nativeWindow, interfaceClass);
+        if (r != 0)
+            inner.push_back(Inner{m, r});
+    }
+    if (inner.empty())
+        return 0;
+    const Registration id = m_nextRegistration++;
+    m_registrations[id] = std::move(inner);
+    return id;
+}
+
 bool CompositeDriverPort::unregisterNotification(Registration registration) {
     const auto it = m_registrations.find(registration);
     if (it == m_registrations.end())

@@ -45,6 +45,8 @@ public:
                                            DeviceChangeHandler handler) override;
     Registration registerHandleNotification(Handle handle, DeviceChangeHandler handler) override;
     bool unregisterNotification(Registration registration) override;
+    Registration registerWindowNotification(quintptr nativeWindow,
+                                            const QUuid &interfaceClass) override;
     QString lastOpenError() const override { return m_lastOpenError; }
     void systemDeviceChange() override;
 

@@ -93,6 +93,8 @@ public:
     // hot-plug events of its own compares its devices now and calls the
     // handler for each difference.
     virtual void systemDeviceChange() {}
+    // True when systemDeviceChange() is how this stack hears of changes.
+    virtual bool needsSystemDeviceChanges() const { return false; }
 };
 
 #endif

@@ -225,6 +225,7 @@ LibusbStack::LibusbStack(QObject *parent, ChangeSource changes, int pollInterval
         // the system for every USB device, too dear to do every second.
         polling = polling || changes == ChangeSource::Automatic;
 #endif
+        m_onSystemMessages = !polling;
         if (polling) {
             m_pollTimer.setInterval(std::max(1, pollIntervalMs));
             connect(&m_pollTimer, &QTimer::timeout, this, &LibusbStack::pollDeviceList);

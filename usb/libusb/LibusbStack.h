@@ -86,6 +86,7 @@ public:
     // for every USB device by UsbDeviceNotification), as libusb has no
     // hot-plug events there.
     void systemDeviceChange() override;
+    bool needsSystemDeviceChanges() const override { return m_onSystemMessages; }
 
 private:
     struct Session {
@@ -138,7 +139,7 @@ private:
     QTimer m_pollTimer;
     QTimer m_eventTimer;
     bool m_timerEvents = false;
-    bool m_pollOnSystemMessage = false;
+    bool m_onSystemMessages = false;
     // Devices libusb lists but cannot open because another driver holds
     // them (Windows: the chip maker's), by path, while plugged.
     std::map<QString, bool> m_foreign;
