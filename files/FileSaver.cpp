@@ -114,16 +114,27 @@ public:
 
 #ifdef Q_OS_WIN
     bool save() {
-        const Handle target = openExisting(m_path, FILE_READ_ATTRIBUTES | READ_CONTROL);
-        if (!target)
-            return replace(false);
         BY_HANDLE_FILE_INFORMATION info{};
-        if (GetFileType(target.get()) != FILE_TYPE_DISK ||
-            !GetFileInformationByHandle(target.get(), &info) ||
-            (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        bool regular = false;
+        bool another = false;
+        {
+            // Closed again before the file is written or replaced: Windows
+            // renames nothing over a file that is open.
+            const Handle target = openExisting(m_path, FILE_READ_ATTRIBUTES | READ_CONTROL);
+            if (!target)
+                return replace(false);
+            regular = GetFileType(target.get()) == FILE_TYPE_DISK &&
+                      GetFileInformationByHandle(target.get(), &info) &&
+                      !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+            another = regular && ownedByAnother(target.get());
+        }
+        if (!regular)
             return writeThrough();
-        // The read-only attribute, the file's access list and another program
-        // that holds it without sharing all show here.
+        // A file marked read-only is not to be written, whoever could.
+        if (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
+            return fail(qt_error_string(ERROR_ACCESS_DENIED), tr("The file was left as it was."));
+        // The file's access list, and another program that holds it without
+        // sharing, show here.
         if (!openExisting(m_path, GENERIC_WRITE))
             return refuse();
         // A folder that takes no new file shows when the new file cannot be
@@ -131,7 +142,7 @@ public:
         // folder does not keep files from being made in it.
         if (info.nNumberOfLinks > 1)
             return writeInPlace(InPlaceReason::MoreThanOneLink);
-        if (ownedByAnother(target.get()))
+        if (another)
             return writeInPlace(InPlaceReason::OtherOwner);
         return replace(true);
     }

@@ -50,6 +50,10 @@ void TestTextEncoding::roundTrip() {
     QFETCH(QString, lostInCp932);
 
     const QString system = TextEncoding::systemName();
+    // A run set up for a code page must not pass by skipping.
+    const QString expected = qEnvironmentVariable("BRANTLE_EXPECT_ENCODING");
+    if (!expected.isEmpty())
+        QCOMPARE(system, expected);
     bool lost = true;
     const QByteArray bytes = TextEncoding::encode(text, &lost);
     if (system == QLatin1String("UTF-8")) {

@@ -97,6 +97,9 @@ std::vector<int> sortKey(libusb_device *device) {
 }
 
 QString openFailure(int error, const QString &path, const QString &node) {
+#ifdef Q_OS_WIN
+    Q_UNUSED(node) // no device node to name there
+#endif
     switch (error) {
 #ifdef Q_OS_WIN
     // WinUSB lets one program at a time open a device.
