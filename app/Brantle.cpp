@@ -255,8 +255,7 @@ void Brantle::installCatalogue(QTranslator &translator, const QLocale &locale) {
 }
 
 QString Brantle::fileFolder(const QString &programFolder) {
-    const QFileInfo program(programFolder);
-    if (program.isDir() && program.isWritable())
+    if (FileSaver::folderTakesNewFile(programFolder))
         return programFolder;
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     if (!documents.isEmpty() && QFileInfo(documents).isDir())
@@ -382,6 +381,9 @@ bool Brantle::nativeEvent(const QByteArray &eventType, void *message, qintptr *r
     // Whatever came or went: the list is rebuilt from what is present now.
     if (static_cast<const MSG *>(message)->message != WM_DEVICECHANGE)
         return false;
+    // Ports without notifications of their own (libusb) catch up first, so
+    // that a removed adapter's handle is known to be gone.
+    m_port.systemDeviceChange();
     refreshDeviceList();
     return true;
 }
@@ -589,11 +591,12 @@ void Brantle::refreshDeviceList() {
         paintAllGroups(palette, QPalette::Base, QBrush(Qt::red, Qt::SolidPattern));
         paintAllGroups(palette, QPalette::Button, QBrush(Qt::red, Qt::SolidPattern));
         comboBoxDevices->setPalette(palette);
+        // The red list says that nothing was found; hovering it says why
+        // that may be and what to do.
+        comboBoxDevices->setToolTip(AdapterGuidance::noAdapter());
+        comboBoxDevices->setStatusTip(AdapterGuidance::noAdapter());
+        // The status bar keeps its specified text.
         showStatus(QStringLiteral("No Device Found"), Qt::red, tr("Error: Device not found."));
-        // The status bar keeps its specified text; what to check is on the
-        // list itself.
-        comboBoxDevices->setToolTip(adapterGuidance());
-        comboBoxDevices->setStatusTip(adapterGuidance());
     } else {
         comboBoxDevices->setToolTip(QString());
         comboBoxDevices->setStatusTip(QString());
@@ -602,6 +605,8 @@ void Brantle::refreshDeviceList() {
         for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
             palette.setBrush(group, QPalette::Button, standard.brush(group, QPalette::Button));
         comboBoxDevices->setPalette(palette);
+        comboBoxDevices->setToolTip(QString());
+        comboBoxDevices->setStatusTip(QString());
         showStatus(QStringLiteral("Ready."), lightGreen, QString());
         const int found =
             saved.isEmpty()

@@ -41,9 +41,9 @@ public:
                                  const QLocale &locale = QLocale::system());
 
     // The folder the file commands first propose: the program's own folder,
-    // unless the user may not write there (an installed program lives in
-    // /usr/bin); then the user's documents folder, or the home folder when
-    // there is none.
+    // unless the user may not make files there (an installed program lives
+    // in /usr/bin or under Program Files); then the user's documents folder, or the home folder
+    // when there is none.
     static QString fileFolder(const QString &programFolder);
 
     void showStatus(QString message, QColor colour, QString statusText);

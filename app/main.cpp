@@ -1,10 +1,10 @@
 // brantle: the program on the adapters attached to this machine.
 #include "Brantle.h"
-#ifdef Q_OS_WIN
-#include "Win32DriverPort.h"
-#else
 #include "GenericUsbDriver.h"
 #include "LibusbStack.h"
+#ifdef Q_OS_WIN
+#include "CompositeDriverPort.h"
+#include "Win32DriverPort.h"
 #endif
 #include "WindowCommandLine.h"
 
@@ -30,12 +30,16 @@ int main(int argc, char *argv[]) {
     QGuiApplication::setDesktopFileName(QStringLiteral("example.orvane.Brantle"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("example.orvane.Brantle")));
 
-#ifdef Q_OS_WIN
-    // The vendor's generic driver serves the adapters; the window follows
-    // them through the system's device-change message.
-    Win32DriverPort driver;
-#else
     LibusbStack stack;
+#ifdef Q_OS_WIN
+    // Adapters on the chip maker's generic driver and those bound to WinUSB
+    // (through libusb) in one list; the window follows both through the
+    // system's device-change message.
+    Win32DriverPort vendor;
+    GenericUsbDriver winusb(stack);
+    CompositeDriverPort driver(
+        {{&vendor, QStringLiteral("vendor")}, {&winusb, QStringLiteral("winusb")}});
+#else
     if (!stack.isAvailable())
         std::fprintf(stderr, "brantle: %s\n", qPrintable(stack.initError()));
     GenericUsbDriver driver(stack);

@@ -1,8 +1,7 @@
 #include "ScanCommand.h"
 
 #include "AdapterSession.h"
-
-#include <QTextStream>
+#include "ConsoleStream.h"
 
 int scanCommand(AdapterSession &session, BusScan::Probe probe, int clock,
                 const std::function<QString()> &explanation) {
@@ -11,16 +10,16 @@ int scanCommand(AdapterSession &session, BusScan::Probe probe, int clock,
         BusScan::run([&](QByteArray &stream) { return session.transact(stream); }, probe, clock,
                      &answered);
     } catch (const QString &error) {
-        QTextStream err(stderr);
+        ConsoleStream err(stderr);
         err << error << '\n';
         const QString more = explanation();
         if (!more.isEmpty())
             err << more << '\n';
         return 3;
     } catch (const char *error) {
-        QTextStream(stderr) << error << '\n';
+        ConsoleStream(stderr) << error << '\n';
         return 3;
     }
-    QTextStream(stdout) << BusScan::grid(answered);
+    ConsoleStream(stdout) << BusScan::grid(answered);
     return 0;
 }

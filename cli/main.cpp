@@ -3,12 +3,13 @@
 #include "Brantle2.h"
 #include "BrantleVersion.h"
 #include "CCyDriverDevice.h"
+#include "ConsoleStream.h"
 #include "ExitStatus.h"
 #include "GenericUsbDriver.h"
-#ifdef Q_OS_WIN
-#include "Win32DriverPort.h"
-#else
 #include "LibusbStack.h"
+#ifdef Q_OS_WIN
+#include "CompositeDriverPort.h"
+#include "Win32DriverPort.h"
 #endif
 #include "ScanCommand.h"
 #include "ScriptErrorReport.h"
@@ -28,7 +29,7 @@
 namespace {
 
 void printErr(const QString &text) {
-    QTextStream(stderr) << text;
+    ConsoleStream(stderr) << text;
 }
 
 // A usage error: what was wrong, then where to look.
@@ -86,7 +87,14 @@ struct Adapters {
             stack = std::move(sim);
         } else {
 #ifdef Q_OS_WIN
-            driver = std::make_unique<Win32DriverPort>();
+            // Adapters on the chip maker's driver and those bound to WinUSB
+            // (through libusb) in one list. Either may be missing: libusb
+            // failing to start leaves the others usable.
+            stack = std::make_unique<LibusbStack>();
+            vendor = std::make_unique<Win32DriverPort>();
+            winusb = std::make_unique<GenericUsbDriver>(*stack);
+            driver = std::make_unique<CompositeDriverPort>(QVector<CompositeDriverPort::Member>{
+                {vendor.get(), QStringLiteral("vendor")}, {winusb.get(), WinUsbTag}});
             return;
 #else
             auto real = std::make_unique<LibusbStack>();
@@ -95,6 +103,17 @@ struct Adapters {
 #endif
         }
         driver = std::make_unique<GenericUsbDriver>(*stack);
+    }
+    // The stack's own path of the device the layer knows by `path`; empty
+    // when the stack does not serve it.
+    QString stackPath(const QString &path) const {
+#ifdef Q_OS_WIN
+        if (winusb) {
+            const QString prefix = WinUsbTag + u':';
+            return path.startsWith(prefix) ? path.mid(prefix.size()) : QString();
+        }
+#endif
+        return path;
     }
     // Why the adapter could not be used, when the device layer's own error
     // text does not say it: no USB access at all, or no right to open it.
@@ -105,8 +124,13 @@ struct Adapters {
             return firmwareProblem;
         return device.hasHandle() ? QString() : driver->lastOpenError();
     }
-    std::unique_ptr<UsbStack> stack; // none when the system's driver serves them
-    std::unique_ptr<DriverPort> driver;
+#ifdef Q_OS_WIN
+    static inline const QString WinUsbTag = QStringLiteral("winusb");
+#endif
+    std::unique_ptr<UsbStack> stack;
+    std::unique_ptr<DriverPort> vendor; // Windows: the chip maker's driver
+    std::unique_ptr<DriverPort> winusb; // Windows: the generic driver on libusb
+    std::unique_ptr<DriverPort> driver; // what the layer talks to
     QString problem;
     // What is wrong with the firmware image given with --firmware.
     QString firmwareProblem;
@@ -235,7 +259,7 @@ static int run(QCoreApplication &app) {
     if (parser.isSet(list)) {
         AdapterSession session(*adapters.driver);
         CCyDriverDevice &device = session.device();
-        QTextStream out(stdout);
+        ConsoleStream out(stdout);
         for (int i = 0; i < device.deviceCount(); ++i) {
             device.close();
             device.open(uint8_t(i));
@@ -243,11 +267,14 @@ static int run(QCoreApplication &app) {
             int address = device.address();
             // An adapter that cannot be opened tells the driver nothing; the
             // host still knows what it is and where.
-            const QVector<UsbDeviceInfo> present =
-                adapters.stack ? adapters.stack->devices() : QVector<UsbDeviceInfo>();
-            if (!device.hasHandle() && i < present.size()) {
-                name = present[i].friendlyName;
-                address = present[i].address;
+            if (!device.hasHandle()) {
+                const QString path = adapters.stackPath(device.devicePath());
+                for (const UsbDeviceInfo &info : adapters.stack->devices()) {
+                    if (!path.isEmpty() && info.path == path) {
+                        name = info.friendlyName;
+                        address = info.address;
+                    }
+                }
             }
             out << i << QStringLiteral(": ") << AdapterSession::listName(name, address) << '\n';
             out.flush();
@@ -260,7 +287,7 @@ static int run(QCoreApplication &app) {
             return ExitDeviceError;
         }
         if (device.deviceCount() == 0) {
-            printErr(adapterGuidance() + u'\n');
+            printErr(AdapterGuidance::noAdapter() + u'\n');
             return ExitDeviceError;
         }
         return ExitOk;
@@ -318,7 +345,7 @@ static int run(QCoreApplication &app) {
             printErr(e + u'\n');
             return ExitScriptError;
         }
-        QTextStream(stdout) << hexLine(stream) << '\n';
+        ConsoleStream(stdout) << hexLine(stream) << '\n';
         return ExitOk;
     }
 
@@ -344,8 +371,8 @@ static int run(QCoreApplication &app) {
         return ExitDeviceError;
     }
 
-    QTextStream out(stdout);
-    QTextStream err(stderr);
+    ConsoleStream out(stdout);
+    ConsoleStream err(stderr);
     ScriptSender sender(
         session, *adapters.driver, out, err, [&] { return adapters.reason(session.device()); },
         deviceNumber);

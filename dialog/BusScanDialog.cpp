@@ -125,7 +125,7 @@ void BusScanDialog::rescan() {
         labelResult->setStyleSheet(QStringLiteral("color: red"));
         // With no adapter listed, say what to check as well.
         labelResult->setText(
-            target.adapter.isEmpty() ? error + QStringLiteral("\n\n") + adapterGuidance() : error);
+            target.adapter.isEmpty() ? error + QStringLiteral("\n\n") + AdapterGuidance::noAdapter() : error);
         return;
     }
     showGrid(BusScan::lastAddress + 1);

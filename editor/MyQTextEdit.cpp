@@ -1,6 +1,7 @@
 #include "MyQTextEdit.h"
 
 #include "FileSaver.h"
+#include "TextEncoding.h"
 #include "TextFile.h"
 
 #include <QDragEnterEvent>
@@ -10,9 +11,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QScrollBar>
-#include <QStringEncoder>
-
-#include <utility>
+#include <QTextStream>
 
 namespace {
 
@@ -65,8 +64,16 @@ void MyQTextEdit::saveFile(QString path) {
 #ifdef Q_OS_WIN
     text.replace(u'\n', QLatin1String("\r\n"));
 #endif
-    QStringEncoder encoder(QStringConverter::System);
-    const QByteArray bytes = encoder(text);
+    bool lost = false;
+    const QByteArray bytes = TextEncoding::encode(text, &lost);
+    // Windows' code pages hold far fewer characters than the editor: a
+    // character it cannot hold would be saved as another one.
+    if (lost) {
+        showFileError(tr("Cannot save the text in this system's encoding (%1): it cannot hold the "
+                         "character \"%2\". Nothing was written.")
+                          .arg(TextEncoding::systemName(), TextEncoding::firstUnencodable(text)));
+        return;
+    }
     QString error;
     if (FileSaver::save(path, bytes, &error))
         document()->setModified(false);

@@ -25,6 +25,9 @@ public:
     // short write (a full disk, a size limit) without a reason; this goes on
     // until a write moves nothing, so that the file's error says why.
     static bool writeAll(QFileDevice &file, const QByteArray &bytes);
+
+    // True when a new file can be made in `folder` by this user.
+    static bool folderTakesNewFile(const QString &folder);
 };
 
 #endif

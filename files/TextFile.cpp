@@ -1,14 +1,12 @@
 #include "TextFile.h"
 
-#include <QStringDecoder>
-
-#include <algorithm>
+#include "TextEncoding.h"
 
 QString decodeTextFile(QByteArray bytes) {
-    // In place: a script may be large, and its bytes are one copy too many.
-    bytes.truncate(std::remove(bytes.begin(), bytes.end(), '\r') - bytes.begin());
-    const std::optional<QStringConverter::Encoding> marked =
-        QStringConverter::encodingForData(bytes);
-    QStringDecoder decoder(marked ? *marked : QStringConverter::System);
-    return decoder.decode(bytes);
+    // Decoded first: in UTF-16 (a file with such a mark) a carriage return is
+    // not a byte of its own.
+    QString text = TextEncoding::decode(bytes);
+    bytes.clear();
+    text.remove(u'\r');
+    return text;
 }

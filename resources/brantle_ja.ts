@@ -3,12 +3,12 @@
   <context>
     <name>AdapterGuidance</name>
     <message>
-      <source>No adapter found. Check that it is plugged in, that it shows as USB device 04B4:8613 (the FX2's own identity), and that its driver is installed. To try the program without hardware: brantle-sim, or brantle-cli --sim.</source>
-      <translation>アダプタが見つかりません。接続されていること、USBデバイス 04B4:8613（FX2本来のID）として見えること、そのドライバがインストールされていることを確認してください。ハードウェアなしで試すには brantle-sim または brantle-cli --sim を使います。</translation>
+      <source>No adapter found. Plug it in and give it a driver (USB ID 04B4:8613): either the chip maker's generic USB driver, installed from its setup program, or WinUSB, bound to the adapter with Zadig (Options &gt; List All Devices, choose the adapter, WinUSB, Install Driver). Then plug it in again. Without an adapter, try brantle-sim or brantle-cli --sim.</source>
+      <translation>アダプターが見つかりません。アダプターを接続し、ドライバー (USB ID 04B4:8613) を入れてください。チップメーカーの汎用 USB ドライバーをそのセットアップ プログラムからインストールするか、Zadig で WinUSB をアダプターに割り当てます (Options &gt; List All Devices でアダプターを選び、WinUSB を選んで Install Driver)。その後、アダプターを接続し直してください。アダプターなしで試すには brantle-sim または brantle-cli --sim を使います。</translation>
     </message>
     <message>
-      <source>No adapter found. Check that it is plugged in, that lsusb shows it as 04B4:8613 (the FX2's own identity), and that the udev rule 60-brantle.rules is installed. To try the program without hardware: brantle-sim, or brantle-cli --sim.</source>
-      <translation>アダプタが見つかりません。接続されていること、lsusb で 04B4:8613（FX2本来のID）として表示されること、udev ルール 60-brantle.rules がインストールされていることを確認してください。ハードウェアなしで試すには brantle-sim または brantle-cli --sim を使います。</translation>
+      <source>No adapter found. Plug it in (USB ID 04B4:8613). If it is plugged in, you may lack the right to use it: install the udev rule (the package does; else copy packaging/60-brantle.rules to /etc/udev/rules.d/ and run "udevadm control --reload-rules &amp;&amp; udevadm trigger"), then plug it in again. Without an adapter, try brantle-sim or brantle-cli --sim.</source>
+      <translation>アダプターが見つかりません。アダプター (USB ID 04B4:8613) を接続してください。接続済みの場合は使用する権限がない可能性があります。udev ルールをインストールしてください (パッケージでは自動でインストールされます。それ以外の場合は packaging/60-brantle.rules を /etc/udev/rules.d/ にコピーし、"udevadm control --reload-rules &amp;&amp; udevadm trigger" を実行します)。その後、アダプターを接続し直してください。アダプターなしで試すには brantle-sim または brantle-cli --sim を使います。</translation>
     </message>
   </context>
   <context>
@@ -467,6 +467,13 @@ Ready</source>
     </message>
   </context>
   <context>
+    <name>LibusbStack</name>
+    <message>
+      <source>The adapter at USB port %1 is in use by another program, or you may not use it.</source>
+      <translation>USB ポート %1 のアダプターは別のプログラムが使用中か、使用する権限がありません。</translation>
+    </message>
+  </context>
+  <context>
     <name>MyQTextEdit</name>
     <message>
       <source>File Open Error</source>
@@ -479,6 +486,10 @@ Ready</source>
     <message>
       <source>Cannot open file for writing: %1</source>
       <translation>書込み用にファイルを開くことができません: %1</translation>
+    </message>
+    <message>
+      <source>Cannot save the text in this system's encoding (%1): it cannot hold the character "%2". Nothing was written.</source>
+      <translation>このシステムの文字コード (%1) ではテキストを保存できません。文字「%2」を表せないためです。何も書き込んでいません。</translation>
     </message>
   </context>
   <context>

@@ -109,6 +109,12 @@ public:
     // Why the last openDevice() failed, in words a user can act on (a missing
     // access right, say); empty when it did not fail or the port cannot tell.
     virtual QString lastOpenError() const { return QString(); }
+
+    // The window calls this for every device-change message the system sends
+    // it (0x0219 on Windows). A port that hears of arrivals and removals no
+    // other way looks at its devices again and reports what came and went
+    // through its notifications, later, from the event loop.
+    virtual void systemDeviceChange() {}
 };
 
 #endif

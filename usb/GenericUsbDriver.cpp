@@ -3,6 +3,7 @@
 #include "CompletionRecord.h"
 #include "ControlCode.h"
 #include "RequestBlock.h"
+#include "UsbDeviceNotification.h"
 
 #include <QMetaObject>
 
@@ -461,7 +462,21 @@ DriverPort::Registration GenericUsbDriver::registerHandleNotification(Handle han
     return id;
 }
 
+DriverPort::Registration GenericUsbDriver::registerWindowNotification(quintptr nativeWindow,
+                                                                      const QUuid &interfaceClass) {
+    if (interfaceClass != m_interfaceClass || !m_stack.needsSystemDeviceChanges())
+        return 0;
+    auto notification = std::make_unique<UsbDeviceNotification>(nativeWindow);
+    if (!notification->isRegistered())
+        return 0;
+    const Registration id = m_nextRegistration++;
+    m_windowRegistrations[id] = std::move(notification);
+    return id;
+}
+
 bool GenericUsbDriver::unregisterNotification(Registration registration) {
+    if (m_windowRegistrations.erase(registration))
+        return true;
     return m_subscriptions.erase(registration) > 0;
 }
 

@@ -6,6 +6,8 @@
 
 #include <QObject>
 
+class UsbDeviceNotification;
+
 #include <map>
 #include <memory>
 #include <vector>
@@ -49,6 +51,11 @@ public:
                                            DeviceChangeHandler handler) override;
     Registration registerHandleNotification(Handle handle, DeviceChangeHandler handler) override;
     bool unregisterNotification(Registration registration) override;
+    void systemDeviceChange() override { m_stack.systemDeviceChange(); }
+    // A stack that hears of changes only through the system's messages
+    // (libusb on Windows) has the window registered for every USB device.
+    Registration registerWindowNotification(quintptr nativeWindow,
+                                            const QUuid &interfaceClass) override;
 
 private:
     struct OpenDevice {
@@ -114,6 +121,7 @@ private:
     std::map<uint64_t, std::unique_ptr<Request>> m_requests;
     uint64_t m_nextRequest = 1;
     std::map<Registration, Subscription> m_subscriptions;
+    std::map<Registration, std::unique_ptr<UsbDeviceNotification>> m_windowRegistrations;
     Registration m_nextRegistration = 1;
     QObject m_context; // queues notifications onto the creating thread's event loop
 };

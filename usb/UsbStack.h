@@ -88,6 +88,13 @@ public:
     // adapter table arrives or leaves.
     using HotplugHandler = std::function<void(const QString &path, bool arrived)>;
     virtual void setHotplugHandler(HotplugHandler handler) = 0;
+
+    // The system said that some USB device came or went. A stack without
+    // hot-plug events of its own compares its devices now and calls the
+    // handler for each difference.
+    virtual void systemDeviceChange() {}
+    // True when systemDeviceChange() is how this stack hears of changes.
+    virtual bool needsSystemDeviceChanges() const { return false; }
 };
 
 #endif

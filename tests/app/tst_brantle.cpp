@@ -1,3 +1,4 @@
+#include "AdapterGuidance.h"
 #include "AdapterSession.h"
 #include "Brantle.h"
 #include "BrantleVersion.h"
@@ -961,6 +962,7 @@ void TestBrantle::deviceListFollowsPlugging() {
     QCOMPARE(w.comboBoxDevices->currentIndex(), 0);
     QCOMPARE(w.comboBoxDevices->palette().color(QPalette::Active, QPalette::Button),
              QApplication::palette(w.comboBoxDevices).color(QPalette::Active, QPalette::Button));
+    QCOMPARE(w.comboBoxDevices->toolTip(), QString());
     bench.send();
     QCOMPARE(bench.indicatorMessage(), QStringLiteral("OK."));
 }

@@ -267,6 +267,9 @@ void TestCli::runs_data() {
     QTest::newRow("no such adapter")
         << QStringList{"--sim", "--device", "1"} << QByteArray("A2 00") << 3 << QByteArray()
         << QByteArray("Error: Device not found.\n");
+    QTest::newRow("list without --sim and no adapter plugged in: what to install")
+        << QStringList{"--list"} << QByteArray() << 3 << QByteArray()
+        << QByteArray("~USB ID 04B4:8613");
     QTest::newRow("without --sim and no adapter plugged in")
         << QStringList{} << QByteArray("A2 00") << 3 << QByteArray()
         << QByteArray("~Error: Device not found.\n");

@@ -55,6 +55,7 @@ public:
     int opens = 0;
     int closes = 0;
     int devicesCalls = 0;
+    int systemChanges = 0;
 
     Device *find(const QString &path);
     int liveTransfers() const;
@@ -77,6 +78,7 @@ public:
     bool setAltSetting(SessionId session, int alternateSetting) override;
     int speed(SessionId session) override;
     void setHotplugHandler(HotplugHandler handler) override { m_hotplug = std::move(handler); }
+    void systemDeviceChange() override { ++systemChanges; }
 
 private:
     struct Transfer {

@@ -6,5 +6,6 @@ int runEndpointTests(int argc, char **argv);
 int runDescriptorTests(int argc, char **argv);
 int runGenericUsbDriverTests(int argc, char **argv);
 int runDriverDeviceTests(int argc, char **argv);
+int runCompositeDriverPortTests(int argc, char **argv);
 
 #endif

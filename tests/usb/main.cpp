@@ -9,5 +9,6 @@ int main(int argc, char **argv) {
     failures += runDescriptorTests(argc, argv);
     failures += runGenericUsbDriverTests(argc, argv);
     failures += runDriverDeviceTests(argc, argv);
+    failures += runCompositeDriverPortTests(argc, argv);
     return failures;
 }

@@ -1,5 +1,6 @@
 #include "LibusbStack.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QMetaObject>
 #include <QSocketNotifier>
@@ -8,8 +9,10 @@
 #include <libusb.h>
 
 #include <algorithm>
+#ifndef Q_OS_WIN
 #include <poll.h>
 #include <sys/time.h>
+#endif
 
 namespace {
 
@@ -64,10 +67,23 @@ QString plainDescription(uint16_t vendorId, uint16_t productId) {
     return QStringLiteral("USB device %1:%2").arg(hex4(vendorId), hex4(productId));
 }
 
+timeval interval(qint64 ms) {
+    timeval tv{};
+    tv.tv_sec = decltype(tv.tv_sec)(ms / 1000);
+    tv.tv_usec = decltype(tv.tv_usec)((ms % 1000) * 1000);
+    return tv;
+}
+
 QString deviceNode(libusb_device *device) {
+#ifdef Q_OS_WIN
+    return QStringLiteral("USB bus %1, device %2")
+        .arg(libusb_get_bus_number(device))
+        .arg(libusb_get_device_address(device));
+#else
     return QStringLiteral("/dev/bus/usb/%1/%2")
         .arg(libusb_get_bus_number(device), 3, 10, QLatin1Char('0'))
         .arg(libusb_get_device_address(device), 3, 10, QLatin1Char('0'));
+#endif
 }
 
 // Bus first, then the ports from the root hub down, compared as numbers.
@@ -81,13 +97,25 @@ std::vector<int> sortKey(libusb_device *device) {
 }
 
 QString openFailure(int error, const QString &path, const QString &node) {
+#ifdef Q_OS_WIN
+    Q_UNUSED(node) // no device node to name there
+#endif
     switch (error) {
+#ifdef Q_OS_WIN
+    // WinUSB lets one program at a time open a device.
+    case LIBUSB_ERROR_ACCESS:
+        return QCoreApplication::translate("LibusbStack",
+                                           "The adapter at USB port %1 is in use by another "
+                                           "program, or you may not use it.")
+            .arg(path);
+#else
     case LIBUSB_ERROR_ACCESS:
         return QStringLiteral(
                    "No permission to use the adapter at USB port %1 (%2). Install the udev "
                    "rule: copy packaging/%3 to /etc/udev/rules.d/, run \"udevadm control "
                    "--reload-rules && udevadm trigger\" and plug the adapter in again.")
             .arg(path, node, QLatin1String(UdevRuleName));
+#endif
     case LIBUSB_ERROR_BUSY:
         return QStringLiteral("The adapter at USB port %1 is in use by another program.").arg(path);
     case LIBUSB_ERROR_NO_DEVICE:
@@ -145,7 +173,8 @@ const QVector<LibusbStack::Identity> &LibusbStack::adapterIdentities() {
     return table;
 }
 
-LibusbStack::LibusbStack(QObject *parent, ChangeSource changes, int pollIntervalMs)
+LibusbStack::LibusbStack(QObject *parent, ChangeSource changes, int pollIntervalMs,
+                         EventSource events)
     : QObject(parent) {
     const int r = libusb_init(&m_context);
     if (r != LIBUSB_SUCCESS) {
@@ -154,12 +183,26 @@ LibusbStack::LibusbStack(QObject *parent, ChangeSource changes, int pollInterval
                           .arg(QString::fromUtf8(libusb_strerror(r)));
         return;
     }
-    libusb_set_pollfd_notifiers(m_context, LibusbCallbacks::pollfdAdded,
-                                LibusbCallbacks::pollfdRemoved, this);
-    if (const libusb_pollfd **fds = libusb_get_pollfds(m_context)) {
-        for (const libusb_pollfd **p = fds; *p; ++p)
-            watch((*p)->fd, (*p)->events);
-        libusb_free_pollfds(fds);
+#ifndef Q_OS_WIN
+    if (events != EventSource::Timer) {
+        libusb_set_pollfd_notifiers(m_context, LibusbCallbacks::pollfdAdded,
+                                    LibusbCallbacks::pollfdRemoved, this);
+        if (const libusb_pollfd **fds = libusb_get_pollfds(m_context)) {
+            for (const libusb_pollfd **p = fds; *p; ++p)
+                watch((*p)->fd, (*p)->events);
+            libusb_free_pollfds(fds);
+        }
+    }
+#endif
+    // On Windows libusb has no descriptors to give: finished transfers are
+    // only picked up by handling its events. Waits do that themselves; the
+    // timer covers a transfer that is looked at without waiting.
+    if (m_notifiers.empty()) {
+        if (events != EventSource::Timer)
+            libusb_set_pollfd_notifiers(m_context, nullptr, nullptr, nullptr);
+        m_timerEvents = true;
+        m_eventTimer.setInterval(EventTimerMs);
+        connect(&m_eventTimer, &QTimer::timeout, this, &LibusbStack::handleEventsOnTimer);
     }
     // Bulk transfers carry no libusb time-out and control transfers handle
     // their own, so libusb never needs a timer of ours even where it has no
@@ -179,9 +222,18 @@ LibusbStack::LibusbStack(QObject *parent, ChangeSource changes, int pollInterval
     }
     if (m_hotplugHandles.isEmpty()) {
         m_knownPaths = presentPaths();
-        m_pollTimer.setInterval(std::max(1, pollIntervalMs));
-        connect(&m_pollTimer, &QTimer::timeout, this, &LibusbStack::pollDeviceList);
-        m_pollTimer.start();
+        bool polling = changes == ChangeSource::Polling;
+#ifndef Q_OS_WIN
+        // Windows has the device-change message instead: listing there asks
+        // the system for every USB device, too dear to do every second.
+        polling = polling || changes == ChangeSource::Automatic;
+#endif
+        m_onSystemMessages = !polling;
+        if (polling) {
+            m_pollTimer.setInterval(std::max(1, pollIntervalMs));
+            connect(&m_pollTimer, &QTimer::timeout, this, &LibusbStack::pollDeviceList);
+            m_pollTimer.start();
+        }
     }
 }
 
@@ -189,6 +241,7 @@ LibusbStack::~LibusbStack() {
     if (!m_context)
         return;
     m_pollTimer.stop();
+    m_eventTimer.stop();
     for (int handle : m_hotplugHandles)
         libusb_hotplug_deregister_callback(m_context, handle);
     while (!m_sessions.empty())
@@ -222,6 +275,30 @@ bool LibusbStack::isAdapter(libusb_device *device) {
     });
 }
 
+// libusb lists every USB device, also those bound to a driver it cannot use
+// (on Windows the chip maker's generic driver, which serves the adapter
+// through its own port); opening one fails as not supported. Those are left
+// out, so that no adapter is listed twice. Whether a device is held so is
+// asked once per plug-in.
+bool LibusbStack::servedByOtherDriver(libusb_device *device, const QString &path) {
+    const auto known = m_foreign.find(path);
+    if (known != m_foreign.end())
+        return known->second;
+    for (const auto &entry : m_sessions) {
+        if (libusb_get_device(entry.second.handle) == device)
+            return false;
+    }
+    libusb_device_handle *handle = nullptr;
+    const int r = libusb_open(device, &handle);
+    if (r == LIBUSB_SUCCESS)
+        libusb_close(handle);
+    // Other failures (in use, no access) are the user's to hear of when
+    // the adapter is opened, and may pass; they are asked again.
+    if (r == LIBUSB_SUCCESS || r == LIBUSB_ERROR_NOT_SUPPORTED)
+        m_foreign[path] = r == LIBUSB_ERROR_NOT_SUPPORTED;
+    return r == LIBUSB_ERROR_NOT_SUPPORTED;
+}
+
 QVector<UsbDeviceInfo> LibusbStack::devices() {
     QVector<UsbDeviceInfo> list;
     if (!m_context)
@@ -231,14 +308,19 @@ QVector<UsbDeviceInfo> LibusbStack::devices() {
     if (count < 0)
         return list;
     std::vector<std::pair<std::vector<int>, UsbDeviceInfo>> found;
+    QSet<QString> adapterPaths;
     for (ssize_t i = 0; i < count; ++i) {
         libusb_device *device = all[i];
         if (!isAdapter(device))
             continue;
+        const QString path = pathOf(device);
+        adapterPaths.insert(path);
+        if (servedByOtherDriver(device, path))
+            continue;
         libusb_device_descriptor descriptor;
         libusb_get_device_descriptor(device, &descriptor);
         UsbDeviceInfo info;
-        info.path = pathOf(device);
+        info.path = path;
         info.address = libusb_get_device_address(device);
         info.vendorId = descriptor.idVendor;
         info.productId = descriptor.idProduct;
@@ -257,6 +339,9 @@ QVector<UsbDeviceInfo> LibusbStack::devices() {
         });
         it = present ? std::next(it) : m_names.erase(it);
     }
+    // A device that another driver held may come back bound to WinUSB.
+    for (auto it = m_foreign.begin(); it != m_foreign.end();)
+        it = adapterPaths.contains(it->first) ? std::next(it) : m_foreign.erase(it);
     for (auto &f : found)
         list.append(f.second);
     return list;
@@ -487,6 +572,8 @@ UsbStack::TransferId LibusbStack::submit(SessionId id, uint8_t endpointAddress, 
     }
     const TransferId transferId = m_nextTransfer++;
     m_transfers[transferId] = std::move(t);
+    if (m_timerEvents && !m_eventTimer.isActive())
+        m_eventTimer.start();
     return transferId;
 }
 
@@ -499,7 +586,7 @@ bool LibusbStack::wait(TransferId id, int timeoutMs) {
     clock.start();
     while (!t.done) {
         const qint64 left = std::max<qint64>(0, timeoutMs - clock.elapsed());
-        timeval tv{time_t(left / 1000), suseconds_t((left % 1000) * 1000)};
+        timeval tv = interval(left);
         libusb_handle_events_timeout_completed(m_context, &tv, &t.done);
         if (left == 0)
             break;
@@ -508,7 +595,11 @@ bool LibusbStack::wait(TransferId id, int timeoutMs) {
 }
 
 UsbTransferResult LibusbStack::result(TransferId id) {
-    const auto it = m_transfers.find(id);
+    auto it = m_transfers.find(id);
+    if (m_timerEvents && it != m_transfers.end() && !it->second->done) {
+        handleEventsNow();
+        it = m_transfers.find(id);
+    }
     return it == m_transfers.end() ? UsbTransferResult() : it->second->outcome;
 }
 
@@ -584,6 +675,10 @@ void LibusbStack::setHotplugHandler(HotplugHandler handler) {
 }
 
 void LibusbStack::watch(int fd, short events) {
+#ifdef Q_OS_WIN
+    Q_UNUSED(fd)
+    Q_UNUSED(events)
+#else
     unwatch(fd);
     Notifiers &n = m_notifiers[fd];
     if (events & POLLIN) {
@@ -595,6 +690,7 @@ void LibusbStack::watch(int fd, short events) {
         n.write = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
         connect(n.write.get(), &QSocketNotifier::activated, this, &LibusbStack::handleEventsNow);
     }
+#endif
 }
 
 // libusb may drop a descriptor from inside the event handling that one of
@@ -622,6 +718,22 @@ void LibusbStack::handleEventsNow() {
     m_inEvents = false;
 }
 
+bool LibusbStack::transfersInFlight() const {
+    return std::any_of(m_transfers.begin(), m_transfers.end(),
+                       [](const auto &entry) { return !entry.second->done; });
+}
+
+void LibusbStack::handleEventsOnTimer() {
+    handleEventsNow();
+    if (!transfersInFlight())
+        m_eventTimer.stop();
+}
+
+void LibusbStack::systemDeviceChange() {
+    if (m_context && m_hotplugHandles.isEmpty())
+        pollDeviceList();
+}
+
 void LibusbStack::deviceChanged(const QString &path, bool arrived) {
     m_names.erase(path);
     if (arrived)
@@ -638,10 +750,17 @@ QSet<QString> LibusbStack::presentPaths() {
     const ssize_t count = libusb_get_device_list(m_context, &all);
     if (count < 0)
         return paths;
+    QSet<QString> adapterPaths;
     for (ssize_t i = 0; i < count; ++i) {
-        if (isAdapter(all[i]))
-            paths.insert(pathOf(all[i]));
+        if (!isAdapter(all[i]))
+            continue;
+        const QString path = pathOf(all[i]);
+        adapterPaths.insert(path);
+        if (!servedByOtherDriver(all[i], path))
+            paths.insert(path);
     }
+    for (auto it = m_foreign.begin(); it != m_foreign.end();)
+        it = adapterPaths.contains(it->first) ? std::next(it) : m_foreign.erase(it);
     libusb_free_device_list(all, 1);
     return paths;
 }

@@ -32,13 +32,26 @@ public:
     static const QVector<Identity> &adapterIdentities();
 
     enum class ChangeSource {
-        Automatic, // libusb's hot-plug events where it has them, else polling
-        Polling    // compare the device list every pollIntervalMs
+        // libusb's hot-plug events where it has them; else, on Windows, the
+        // system's device-change messages, elsewhere polling
+        Automatic,
+        Polling,       // compare the device list every pollIntervalMs
+        SystemMessages // compare it when systemDeviceChange() is called
     };
     static constexpr int DefaultPollIntervalMs = 1000;
 
+    enum class EventSource {
+        Automatic,   // libusb's file descriptors where it has them, else Timer
+        Descriptors, // watch libusb's file descriptors
+        // No descriptors (Windows): events are handled inside the waits, and
+        // on a short timer while transfers are in flight.
+        Timer
+    };
+    static constexpr int EventTimerMs = 10;
+
     explicit LibusbStack(QObject *parent = nullptr, ChangeSource changes = ChangeSource::Automatic,
-                         int pollIntervalMs = DefaultPollIntervalMs);
+                         int pollIntervalMs = DefaultPollIntervalMs,
+                         EventSource events = EventSource::Automatic);
     ~LibusbStack() override;
     LibusbStack(const LibusbStack &) = delete;
     LibusbStack &operator=(const LibusbStack &) = delete;
@@ -49,6 +62,9 @@ public:
     // True when libusb reports arrivals itself, false when the device list is
     // polled instead.
     bool hasNativeHotplug() const { return !m_hotplugHandles.isEmpty(); }
+    // True when libusb's events are handled on a timer and inside waits
+    // rather than when its file descriptors become ready.
+    bool handlesEventsOnTimer() const { return m_timerEvents; }
 
     // UsbStack
     QVector<UsbDeviceInfo> devices() override;
@@ -66,6 +82,11 @@ public:
     bool setAltSetting(SessionId session, int alternateSetting) override;
     int speed(SessionId session) override;
     void setHotplugHandler(HotplugHandler handler) override;
+    // Windows: the window passes on its device-change messages (registered
+    // for every USB device by UsbDeviceNotification), as libusb has no
+    // hot-plug events there.
+    void systemDeviceChange() override;
+    bool needsSystemDeviceChanges() const override { return m_onSystemMessages; }
 
 private:
     struct Session {
@@ -90,6 +111,7 @@ private:
     friend struct LibusbCallbacks; // libusb's C callbacks
 
     static QString pathOf(libusb_device *device);
+    bool servedByOtherDriver(libusb_device *device, const QString &path);
     static bool isAdapter(libusb_device *device);
 
     libusb_device *findDevice(const QString &path, libusb_device **list, long count) const;
@@ -100,6 +122,8 @@ private:
     void watch(int fd, short events);
     void unwatch(int fd);
     void handleEventsNow();
+    void handleEventsOnTimer();
+    bool transfersInFlight() const;
     void deviceChanged(const QString &path, bool arrived);
     void pollDeviceList();
     QSet<QString> presentPaths();
@@ -113,6 +137,12 @@ private:
     std::map<int, Notifiers> m_notifiers;
     QVector<int> m_hotplugHandles;
     QTimer m_pollTimer;
+    QTimer m_eventTimer;
+    bool m_timerEvents = false;
+    bool m_onSystemMessages = false;
+    // Devices libusb lists but cannot open because another driver holds
+    // them (Windows: the chip maker's), by path, while plugged.
+    std::map<QString, bool> m_foreign;
     QSet<QString> m_knownPaths;
     std::map<QString, QString> m_names; // product strings by path, while plugged
     HotplugHandler m_hotplug;
