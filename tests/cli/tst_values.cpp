@@ -157,7 +157,7 @@ void TestValues::logHasTheChannelColumns() {
     // The same file with other channels is refused before anything is sent.
     run = cli({"--sim", "--values", "--log", path},
               "// watch: name=other bytes=1\n90 00 , 91 FF FF ;\n");
-    QCOMPARE(run.exitCode, 64);
+    QCOMPARE(run.exitCode, 74);
     QVERIFY2(run.err.contains("its columns are not those of this run"), run.err.constData());
     QCOMPARE(readCsv(path, &error).size(), 4);
 }
