@@ -58,7 +58,7 @@ bool EepromProgrammer::transact(BusStream &stream, Result *result, bool *acknowl
 }
 
 bool EepromProgrammer::readInto(qint64 offset, qint64 length, QByteArray *data, Result *result,
-                                qint64 doneBefore, qint64 total) {
+                                qint64 doneBefore, qint64 total, bool cancellable) {
     data->resize(length);
     // The most one read segment adds besides its bytes: START, address,
     // two escaped address bytes, repeated START, address, STOP.
@@ -66,7 +66,7 @@ bool EepromProgrammer::readInto(qint64 offset, qint64 length, QByteArray *data, 
     const qint64 end = offset + length;
     qint64 pos = offset;
     while (pos < end) {
-        if (!tell(doneBefore + pos - offset, total)) {
+        if (!tell(doneBefore + pos - offset, total) && cancellable) {
             result->status = Cancelled;
             result->message = tr("Cancelled.");
             return false;
@@ -226,7 +226,9 @@ EepromProgrammer::Result EepromProgrammer::write(qint64 offset, const QByteArray
     Result check;
     QByteArray back;
     const qint64 written = result.writtenTo - offset;
-    if (!readInto(offset, written, &back, &check, data.size(), total)) {
+    // After a cancel or a failure the read-back still runs to its end: it
+    // is what the report rests on.
+    if (!readInto(offset, written, &back, &check, data.size(), total, result.status == Ok)) {
         if (result.status == Ok) {
             result.status = check.status;
             result.message = check.message;

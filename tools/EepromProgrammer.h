@@ -78,7 +78,7 @@ public:
 
 private:
     bool readInto(qint64 offset, qint64 length, QByteArray *data, Result *result, qint64 doneBefore,
-                  qint64 total);
+                  qint64 total, bool cancellable = true);
     // Polls until the part acknowledges, `writtenAt` being when the page's
     // transaction came back after waiting `waitedNs` behind its STOP.
     bool poll(qint64 pageFrom, qint64 pageTo, qint64 writtenAt, qint64 waitedNs, Result *result);
