@@ -4,6 +4,7 @@
 #include "AdapterSession.h"
 #include "Brantle.h"
 #include "GenericUsbDriver.h"
+#include "SimBench.h"
 #include "SimUsbStack.h"
 
 #include <QApplication>
@@ -31,13 +32,44 @@ int main(int argc, char *argv[]) {
         QStringLiteral("Download the firmware image in FILE instead of the built-in one."),
         QStringLiteral("FILE"));
     parser.addOption(firmware);
+    const QCommandLineOption benchOption(
+        QStringLiteral("bench"),
+        QStringLiteral("The parts on the simulated bus, from FILE (one a line: "
+                       "'eeprom 24c64 0x50 contents=FILE', 'sensor 0x48')."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption benchReset(
+        QStringLiteral("bench-reset"),
+        QStringLiteral("Give the simulated EEPROMs their factory contents first."));
+    parser.addOptions({benchOption, benchReset});
     parser.process(app);
+
+    // A bench file with a mistake starts nothing; the standard bench keeps
+    // its EEPROM in the user's data folder, or in memory when it cannot.
+    SimBench bench;
+    QString error;
+    const bool standard = !parser.isSet(benchOption);
+    if (standard) {
+        bench = SimBench::standard(SimBench::standardContentsFile());
+    } else if (!SimBench::load(parser.value(benchOption), &bench, &error)) {
+        std::fprintf(stderr, "brantle-sim: %s\n", qPrintable(error));
+        return 65;
+    }
+    if (parser.isSet(benchReset) && !bench.resetContents(&error)) {
+        std::fprintf(stderr, "brantle-sim: %s\n", qPrintable(error));
+        return 74;
+    }
 
     // The simulated chip runs the firmware downloaded to it, in step with the
     // wall clock: waits, write cycles and time-outs take real time.
     SimUsbStack stack;
     stack.setPacing(SimUsbStack::Pacing::WallClock);
-    stack.plugBenchAdapter(AdapterSession::readFirmware());
+    if (!bench.plug(stack, AdapterSession::readFirmware(), &error)) {
+        std::fprintf(stderr, "brantle-sim: %s\n", qPrintable(error));
+        if (!standard)
+            return 65;
+        bench = SimBench::standard(QString());
+        bench.plug(stack, AdapterSession::readFirmware(), &error);
+    }
     GenericUsbDriver driver(stack);
 
     Brantle window(driver);
