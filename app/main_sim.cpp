@@ -3,7 +3,9 @@
 // for demonstrations without hardware.
 #include "AdapterSession.h"
 #include "Brantle.h"
+#include "Fx2Chip.h"
 #include "GenericUsbDriver.h"
+#include "SimBench.h"
 #include "SimUsbStack.h"
 #include "TemperatureSensor.h"
 #include "WindowCommandLine.h"
@@ -30,9 +32,21 @@ int main(int argc, char *argv[]) {
             "Download the firmware image in FILE instead of the built-in one."),
         QStringLiteral("FILE"));
     parser.addOption(firmware);
+    const QCommandLineOption benchOption(
+        QStringLiteral("bench"),
+        QCoreApplication::translate("WindowCommandLine",
+                                    "The parts on the simulated bus, from FILE (one a line: "
+                                    "'eeprom 24c64 0x50 contents=FILE', 'sensor 0x48')."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption benchReset(
+        QStringLiteral("bench-reset"),
+        QCoreApplication::translate("WindowCommandLine",
+                                    "Give the simulated EEPROMs their factory contents first."));
+    parser.addOptions({benchOption, benchReset});
     parser.addPositionalArgument(
         QStringLiteral("SCRIPT"),
-        QCoreApplication::translate("WindowCommandLine", "Script file to open in the script editor."),
+        QCoreApplication::translate("WindowCommandLine",
+                                    "Script file to open in the script editor."),
         QStringLiteral("[SCRIPT]"));
     const int status = WindowCommandLine::process(parser, *app, QStringLiteral("brantle-sim"));
     if (status >= 0)
@@ -43,13 +57,38 @@ int main(int argc, char *argv[]) {
     QGuiApplication::setDesktopFileName(QStringLiteral("example.orvane.BrantleSim"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("example.orvane.Brantle")));
 
+    // A bench file with a mistake starts nothing; the standard bench keeps
+    // its EEPROM in the user's data folder, or in memory when it cannot.
+    SimBench bench;
+    QString error;
+    const bool standard = !parser.isSet(benchOption);
+    if (standard) {
+        bench = SimBench::standard(SimBench::standardContentsFile());
+    } else if (!SimBench::load(parser.value(benchOption), &bench, &error)) {
+        std::fprintf(stderr, "brantle-sim: %s\n", qPrintable(error));
+        return 65;
+    }
+    if (parser.isSet(benchReset) && !bench.resetContents(&error)) {
+        std::fprintf(stderr, "brantle-sim: %s\n", qPrintable(error));
+        return 74;
+    }
+
     // The simulated chip runs the firmware downloaded to it, in step with the
     // wall clock: waits, write cycles and time-outs take real time.
     SimUsbStack stack;
     stack.setPacing(SimUsbStack::Pacing::WallClock);
-    const auto chip = stack.plugBenchAdapter(AdapterSession::readFirmware());
-    // Something to watch: the sensor's temperature wanders a little.
-    if (auto *sensor = dynamic_cast<TemperatureSensor *>(chip->bus().slave(0x48))) {
+    std::shared_ptr<Fx2Chip> chip = bench.plug(stack, AdapterSession::readFirmware(), &error);
+    if (!chip) {
+        std::fprintf(stderr, "brantle-sim: %s\n", qPrintable(error));
+        if (!standard)
+            return 65;
+        bench = SimBench::standard(QString());
+        chip = bench.plug(stack, AdapterSession::readFirmware(), &error);
+    }
+    // Something to watch: on the standard bench the sensor's temperature
+    // wanders a little (a bench file sets its own).
+    auto *sensor = chip ? dynamic_cast<TemperatureSensor *>(chip->bus().slave(0x48)) : nullptr;
+    if (standard && sensor) {
         TemperatureSensor::Settings moving;
         moving.start = 23.5;
         moving.driftPerMinute = 1.0;

@@ -4,9 +4,11 @@
 #include "BrantleVersion.h"
 #include "CCyDriverDevice.h"
 #include "ConsoleStream.h"
+#include "EepromCommand.h"
 #include "ExitStatus.h"
 #include "GenericUsbDriver.h"
 #include "LibusbStack.h"
+#include "RegisterCommand.h"
 #ifdef Q_OS_WIN
 #include "CompositeDriverPort.h"
 #include "Win32DriverPort.h"
@@ -15,6 +17,8 @@
 #include "ScriptErrorReport.h"
 #include "ScriptInput.h"
 #include "ScriptSender.h"
+#include "SimBench.h"
+#include "SimBenchOption.h"
 #include "SimUsbStack.h"
 #include "TransactionLogFile.h"
 #include "ValuesCommand.h"
@@ -79,11 +83,16 @@ QString hexLine(const QByteArray &bytes) {
 // driver on Windows, through libusb elsewhere. Without a window the tool
 // learns of device changes by listing again.
 struct Adapters {
-    explicit Adapters(bool simulated) {
+    // With --sim, `status` tells whether the bench could be set up.
+    Adapters(bool simulated, const QString &benchFile = QString(), bool benchReset = false,
+             int *status = nullptr) {
         if (simulated) {
             auto sim = std::make_unique<SimUsbStack>();
             sim->setPacing(SimUsbStack::Pacing::WallClock);
-            sim->plugBenchAdapter(AdapterSession::readFirmware());
+            const int benchStatus =
+                plugSimBench(*sim, AdapterSession::readFirmware(), benchFile, benchReset, &bench);
+            if (status)
+                *status = benchStatus;
             stack = std::move(sim);
         } else {
 #ifdef Q_OS_WIN
@@ -127,6 +136,7 @@ struct Adapters {
 #ifdef Q_OS_WIN
     static inline const QString WinUsbTag = QStringLiteral("winusb");
 #endif
+    std::shared_ptr<SimBench> bench;
     std::unique_ptr<UsbStack> stack;
     std::unique_ptr<DriverPort> vendor; // Windows: the chip maker's driver
     std::unique_ptr<DriverPort> winusb; // Windows: the generic driver on libusb
@@ -159,7 +169,10 @@ static int run(QCoreApplication &app) {
                        "Exit status: 0 OK, 1 NoAck, 2 script error (or a script larger than "
                        "64 MiB), 3 device error, 64 usage error, 74 the log could not be written. "
                        "With --repeat, the worst status of all sends (3, then 2, then 1), and a "
-                       "summary line on standard error."));
+                       "summary line on standard error. The bench tools (--eeprom, --get, --set, "
+                       "--dump) also exit with 5 when a verify or a set's read-back finds "
+                       "differences, 65 for a file that does not fit or cannot be parsed, 74 "
+                       "for an output file that cannot be written."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption dryRun(QStringLiteral("dry-run"),
@@ -207,6 +220,17 @@ static int run(QCoreApplication &app) {
                        "(// watch: name=... bytes=...), tab-separated, after a header line."));
     parser.addOptions({dryRun, clock, sim, list, deviceOption, repeat, interval, scan, scanRead,
                        logOption, firmware, values});
+    const QCommandLineOption benchOption(
+        QStringLiteral("bench"),
+        QStringLiteral("With --sim: the parts on the simulated bus, from FILE (one a line: "
+                       "'eeprom 24c64 0x50 contents=FILE', 'sensor 0x48')."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption benchReset(
+        QStringLiteral("bench-reset"),
+        QStringLiteral("With --sim: give the simulated EEPROMs their factory contents."));
+    parser.addOptions({benchOption, benchReset});
+    EepromCommand eepromCommand(parser);
+    RegisterCommand registerCommand(parser);
     parser.addPositionalArgument(QStringLiteral("SCRIPT"),
                                  QStringLiteral("Script file; standard input when missing or -."),
                                  QStringLiteral("[SCRIPT]"));
@@ -242,7 +266,19 @@ static int run(QCoreApplication &app) {
     }
     const int clockIndex = clockValue == QLatin1String("100") ? 0 : 1;
     const QStringList positional = parser.positionalArguments();
-    if (positional.size() > 1) {
+    if ((parser.isSet(benchOption) || parser.isSet(benchReset)) && !parser.isSet(sim))
+        return usageError(QStringLiteral("--bench and --bench-reset go with --sim"));
+    const bool tool = eepromCommand.requested() || registerCommand.requested();
+    if (eepromCommand.requested() && registerCommand.requested())
+        return usageError(QStringLiteral("--eeprom and --get, --set, --dump exclude each other"));
+    if (int status = eepromCommand.check(positional))
+        return status;
+    if (int status = registerCommand.check(positional))
+        return status;
+    if (tool && (parser.isSet(scan) || parser.isSet(scanRead) || parser.isSet(list) ||
+                 parser.isSet(dryRun) || parser.isSet(repeat)))
+        return usageError(QStringLiteral("--eeprom, --get, --set and --dump run on their own"));
+    if (!tool && positional.size() > 1) {
         return usageError(QStringLiteral("one script at a time"));
     }
     const bool scanning = parser.isSet(scan) || parser.isSet(scanRead);
@@ -255,7 +291,15 @@ static int run(QCoreApplication &app) {
     if (parser.isSet(values) && (scanning || parser.isSet(list) || parser.isSet(dryRun)))
         return usageError(QStringLiteral("--values shows what sends read; this run sends nothing"));
 
-    Adapters adapters(parser.isSet(sim));
+    int benchStatus = ExitOk;
+    Adapters adapters(parser.isSet(sim), parser.value(benchOption), parser.isSet(benchReset),
+                      &benchStatus);
+    if (benchStatus != ExitOk)
+        return benchStatus;
+    // --bench-reset on its own only resets.
+    if (parser.isSet(benchReset) && !tool && positional.isEmpty() && !scanning &&
+        !parser.isSet(list) && !parser.isSet(dryRun))
+        return ExitOk;
     if (parser.isSet(list)) {
         AdapterSession session(*adapters.driver);
         CCyDriverDevice &device = session.device();
@@ -315,6 +359,28 @@ static int run(QCoreApplication &app) {
         return scanCommand(session,
                            parser.isSet(scanRead) ? BusScan::ReadByte : BusScan::QuickWrite,
                            clockIndex, [&] { return adapters.reason(session.device()); });
+    }
+
+    if (tool) {
+        QString error;
+        TransactionLogFile log;
+        const QString logName = parser.value(logOption);
+        if (parser.isSet(logOption) && !log.open(logName, &error)) {
+            printErr(
+                QStringLiteral("brantle-cli: cannot write the log %1: %2\n").arg(logName, error));
+            return ExitUsage;
+        }
+        AdapterSession session(*adapters.driver);
+        useFirmwareOption(session);
+        if (!selectAdapter(session.device(), deviceNumber)) {
+            printErr(QCoreApplication::translate("Brantle", "Error: Device not found.") + u'\n');
+            return ExitDeviceError;
+        }
+        const ToolContext context =
+            makeToolContext(session, parser.isSet(logOption) ? &log : nullptr, logName, clockIndex,
+                            [&] { return adapters.reason(session.device()); });
+        return eepromCommand.requested() ? eepromCommand.run(context)
+                                         : registerCommand.run(context);
     }
 
     const QString fileName = positional.isEmpty() ? QStringLiteral("-") : positional.first();

@@ -535,6 +535,14 @@ Sent: %3</source>
   <context>
     <name>WindowCommandLine</name>
     <message>
+      <source>The parts on the simulated bus, from FILE (one a line: 'eeprom 24c64 0x50 contents=FILE', 'sensor 0x48').</source>
+      <translation>シミュレートしたバス上の部品を FILE から読みます (1 行に 1 つ: 'eeprom 24c64 0x50 contents=FILE'、'sensor 0x48')。</translation>
+    </message>
+    <message>
+      <source>Give the simulated EEPROMs their factory contents first.</source>
+      <translation>最初にシミュレートした EEPROM を工場出荷時の内容に戻します。</translation>
+    </message>
+    <message>
       <source>The options of the Qt toolkit apply as well. See %1(1) for the window, and brantle-cli(1) for the script language and its limits.</source>
       <translation>Qt ツールキットのオプションも使えます。ウィンドウについては %1(1)、スクリプト言語とその制限については brantle-cli(1) を参照してください。</translation>
     </message>
@@ -735,6 +743,197 @@ Sent: %3</source>
     <message>
       <source>Cannot save the plot to %1.</source>
       <translation>グラフを %1 に保存できません。</translation>
+    </message>
+  </context>
+  <context>
+    <name>EepromPart</name>
+    <message>
+      <source>unknown part %1 (known: %2, or custom:SIZE:ADDRBYTES:PAGE)</source>
+      <translation>不明な品種 %1 (既知: %2、または custom:SIZE:ADDRBYTES:PAGE)</translation>
+    </message>
+    <message>
+      <source>%1: SIZE must be 1 to 524288 bytes, ADDRBYTES 1 or 2, PAGE at least 1</source>
+      <translation>%1: SIZE は 1〜524288 バイト、ADDRBYTES は 1 か 2、PAGE は 1 以上にしてください</translation>
+    </message>
+    <message>
+      <source>%1: a part larger than its address bytes reach (%2 bytes) must be 2, 4 or 8 times as large</source>
+      <translation>%1: アドレスバイトで届く範囲 (%2 バイト) より大きい品種は、その 2、4、8 倍の大きさでなければなりません</translation>
+    </message>
+    <message>
+      <source>%1: the page size must divide the size</source>
+      <translation>%1: ページサイズはサイズを割り切る値にしてください</translation>
+    </message>
+    <message>
+      <source>%1 at 0x%2: device addresses go from 0x08 to 0x77</source>
+      <translation>0x%2 の %1: デバイスアドレスは 0x08〜0x77 です</translation>
+    </message>
+    <message>
+      <source>%1 takes %2 device addresses; its address must be a multiple of %2 (0x%3, not 0x%4)</source>
+      <translation>%1 はデバイスアドレスを %2 個使います。アドレスは %2 の倍数にしてください (0x%4 ではなく 0x%3)</translation>
+    </message>
+  </context>
+  <context>
+    <name>EepromProgrammer</name>
+    <message>
+      <source>%1 at %2</source>
+      <translation>%2 の %1</translation>
+    </message>
+    <message>
+      <source>%1 bytes from offset %2 do not fit in the %3 (%4 bytes; %5 from that offset)</source>
+      <translation>オフセット %2 からの %1 バイトは %3 (%4 バイト、そのオフセットからは %5 バイト) に収まりません</translation>
+    </message>
+    <message>
+      <source>Cancelled.</source>
+      <translation>中止しました。</translation>
+    </message>
+    <message>
+      <source>The %1 did not answer reading %2.</source>
+      <translation>%1 は %2 の読み出しに応答しませんでした。</translation>
+    </message>
+    <message>
+      <source>The %1 did not finish writing %2 within %3 ms: it did not acknowledge its address after the write.</source>
+      <translation>%1 は %3 ms 以内に %2 の書き込みを終えませんでした: 書き込み後、アドレスに ACK を返しませんでした。</translation>
+    </message>
+    <message>
+      <source>The %1 did not acknowledge the write of %2.</source>
+      <translation>%1 は %2 の書き込みに ACK を返しませんでした。</translation>
+    </message>
+    <message>
+      <source>Read back, %1 of the bytes written differ.</source>
+      <translation>読み返すと、書き込んだバイトのうち %1 バイトが異なります。</translation>
+    </message>
+    <message>
+      <source>%1 bytes differ.</source>
+      <translation>%1 バイトが異なります。</translation>
+    </message>
+  </context>
+  <context>
+    <name>MemoryImage</name>
+    <message>
+      <source>line %1: %2</source>
+      <translation>%1 行目: %2</translation>
+    </message>
+    <message>
+      <source>records after the end record</source>
+      <translation>終了レコードの後にレコードがあります</translation>
+    </message>
+    <message>
+      <source>not an Intel HEX record</source>
+      <translation>Intel HEX のレコードではありません</translation>
+    </message>
+    <message>
+      <source>the record&apos;s length does not match its byte count</source>
+      <translation>レコードの長さがバイト数と一致しません</translation>
+    </message>
+    <message>
+      <source>checksum error</source>
+      <translation>チェックサムエラー</translation>
+    </message>
+    <message>
+      <source>an address record needs two bytes</source>
+      <translation>アドレスレコードには 2 バイト必要です</translation>
+    </message>
+    <message>
+      <source>unknown record type %1</source>
+      <translation>不明なレコード種別 %1</translation>
+    </message>
+    <message>
+      <source>no end record</source>
+      <translation>終了レコードがありません</translation>
+    </message>
+    <message>
+      <source>%1 bytes is larger than any part</source>
+      <translation>%1 バイトはどの品種よりも大きすぎます</translation>
+    </message>
+  </context>
+  <context>
+    <name>RegisterAccess</name>
+    <message>
+      <source>The part at 0x%1 did not answer reading register 0x%2.</source>
+      <translation>0x%1 のデバイスはレジスタ 0x%2 の読み出しに応答しませんでした。</translation>
+    </message>
+    <message>
+      <source>The part at 0x%1 did not acknowledge the write of register 0x%2.</source>
+      <translation>0x%1 のデバイスはレジスタ 0x%2 の書き込みに ACK を返しませんでした。</translation>
+    </message>
+    <message>
+      <source>Register 0x%1 reads back %2, not %3.</source>
+      <translation>レジスタ 0x%1 を読み返すと %3 ではなく %2 でした。</translation>
+    </message>
+    <message>
+      <source>The part at 0x%1 did not answer.</source>
+      <translation>0x%1 のデバイスは応答しませんでした。</translation>
+    </message>
+  </context>
+  <context>
+    <name>SimBench</name>
+    <message>
+      <source>an EEPROM needs a part and an address: eeprom 24c64 0x50</source>
+      <translation>EEPROM には品種とアドレスが必要です: eeprom 24c64 0x50</translation>
+    </message>
+    <message>
+      <source>a sensor needs an address: sensor 0x48</source>
+      <translation>センサーにはアドレスが必要です: sensor 0x48</translation>
+    </message>
+    <message>
+      <source>unknown part kind %1 (eeprom or sensor)</source>
+      <translation>不明な部品の種類 %1 (eeprom または sensor)</translation>
+    </message>
+    <message>
+      <source>%1 is not a 7-bit device address from 0x08 to 0x77</source>
+      <translation>%1 は 0x08〜0x77 の 7 ビットデバイスアドレスではありません</translation>
+    </message>
+    <message>
+      <source>address 0x%1 is already taken by line %2</source>
+      <translation>アドレス 0x%1 は %2 行目ですでに使われています</translation>
+    </message>
+    <message>
+      <source>%1 is not a setting (key=value)</source>
+      <translation>%1 は設定 (key=value) ではありません</translation>
+    </message>
+    <message>
+      <source>contents= needs a file name</source>
+      <translation>contents= にはファイル名が必要です</translation>
+    </message>
+    <message>
+      <source>write-cycle= takes milliseconds from 0 to %1, not %2</source>
+      <translation>write-cycle= には %2 ではなく 0〜%1 のミリ秒を指定してください</translation>
+    </message>
+    <message>
+      <source>unknown EEPROM setting %1 (contents=FILE, write-cycle=MS)</source>
+      <translation>不明な EEPROM の設定 %1 (contents=FILE, write-cycle=MS)</translation>
+    </message>
+    <message>
+      <source>cannot read the bench file %1: %2</source>
+      <translation>ベンチファイル %1 を読めません: %2</translation>
+    </message>
+    <message>
+      <source>%1 is too large for a bench file</source>
+      <translation>%1 はベンチファイルとしては大きすぎます</translation>
+    </message>
+    <message>
+      <source>unknown sensor setting %1 (temperature=, drift=, noise=, turn=, seed=)</source>
+      <translation>不明なセンサ設定 %1 (temperature=、drift=、noise=、turn=、seed=)</translation>
+    </message>
+    <message>
+      <source>seed= takes a whole number, not %1</source>
+      <translation>seed= には整数を指定します (%1 ではありません)</translation>
+    </message>
+    <message>
+      <source>%1= takes a number from %2 to %3, not %4</source>
+      <translation>%1= には %2 から %3 までの数を指定します (%4 ではありません)</translation>
+    </message>
+    <message>
+      <source>cannot write %1: %2</source>
+      <translation>%1 に書き込めません: %2</translation>
+    </message>
+    <message>
+      <source>cannot read %1: %2</source>
+      <translation>%1 を読めません: %2</translation>
+    </message>
+    <message>
+      <source>%1 holds %2 bytes; the %3 on line %4 holds %5</source>
+      <translation>%1 は %2 バイトですが、%4 行目の %3 は %5 バイトです</translation>
     </message>
   </context>
 </TS>

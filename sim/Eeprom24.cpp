@@ -1,12 +1,28 @@
 #include "Eeprom24.h"
 
-Eeprom24::Eeprom24(uint8_t address, int size, int pageSize)
-    : address_(address), pageSize_(pageSize > 0 ? pageSize : DefaultPageSize) {
+Eeprom24::Eeprom24(uint8_t address, int size, int pageSize, int addressBytes)
+    : address_(address), pageSize_(pageSize > 0 ? pageSize : DefaultPageSize),
+      addressBytes_(addressBytes == 1 ? 1 : 2),
+      memory_(factoryContents(size > 0 ? size : DefaultSize)) {}
+
+QByteArray Eeprom24::factoryContents(int size) {
     // Each byte holds the low byte of its own address, so a read shows where
     // it came from.
-    memory_.resize(size > 0 ? size : DefaultSize);
-    for (int a = 0; a < memory_.size(); ++a)
-        memory_[a] = char(a & 0xFF);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int a = 0; a < size; ++a)
+        bytes[a] = char(a & 0xFF);
+    return bytes;
+}
+
+void Eeprom24::restoreFactory() {
+    memory_ = factoryContents(int(memory_.size()));
+    if (store_)
+        store_(0, memory_);
+}
+
+int Eeprom24::blockCount() const {
+    const int reach = 1 << (8 * addressBytes_);
+    return memory_.size() > reach ? int(memory_.size() / reach) : 1;
 }
 
 // A START before STOP aborts a write: the latched bytes never reach the array.
@@ -17,11 +33,19 @@ void Eeprom24::start(int64_t nowNs) {
 }
 
 bool Eeprom24::select(bool read, int64_t nowNs) {
+    return selectBlock(0, read, nowNs);
+}
+
+bool Eeprom24::selectBlock(int block, bool read, int64_t nowNs) {
     if (busy(nowNs)) {
         phase_ = Phase::Idle;
         return false;
     }
-    phase_ = read ? Phase::Reading : Phase::AddressHigh;
+    block_ = block;
+    if (read)
+        phase_ = Phase::Reading;
+    else
+        phase_ = addressBytes_ == 2 ? Phase::AddressHigh : Phase::AddressLow;
     return true;
 }
 
@@ -35,7 +59,9 @@ bool Eeprom24::write(uint8_t byte, int64_t nowNs) {
         return true;
     case Phase::AddressLow:
         // Address bits above the array size are don't-care.
-        pointer_ = ((addressHigh_ << 8) | byte) % size;
+        pointer_ = int(((int64_t(block_) << (8 * addressBytes_)) |
+                        (addressBytes_ == 2 ? addressHigh_ << 8 : 0) | byte) %
+                       size);
         phase_ = Phase::Data;
         return true;
     case Phase::Data: {
@@ -70,6 +96,8 @@ void Eeprom24::stop(int64_t nowNs) {
     if (phase_ == Phase::Data && latchDirty_) {
         memory_.replace(latchPage_, latch_.size(), latch_);
         busyUntilNs_ = nowNs + writeCycleNs_;
+        if (store_)
+            store_(latchPage_, latch_);
     }
     latchDirty_ = false;
     phase_ = Phase::Idle;

@@ -145,6 +145,10 @@ bool SimUsbStack::runChip(Fx2Chip &chip, int64_t deadlineNs, const std::function
         nowNs_ = std::max(nowNs_, finished ? chip.nowNs() : deadlineNs);
         return finished;
     }
+    // Most waits end within a few tens of microseconds of chip time: sleeping
+    // a whole millisecond at once would make every transfer take that long.
+    // Longer waits sleep in longer slices, so that they cost little CPU.
+    int64_t sliceNs = 20'000;
     for (;;) {
         const int64_t target = std::min(deadlineNs, pacer_.allowedNs());
         if (chip.runUntil(std::max(target, chip.nowNs()), done)) {
@@ -154,7 +158,8 @@ bool SimUsbStack::runChip(Fx2Chip &chip, int64_t deadlineNs, const std::function
         nowNs_ = std::max(nowNs_, target);
         if (target >= deadlineNs)
             return false;
-        pacer_.sleepTowards(deadlineNs);
+        pacer_.sleepTowards(deadlineNs, sliceNs);
+        sliceNs = std::min<int64_t>(sliceNs * 2, 1'000'000);
     }
 }
 

@@ -14,8 +14,7 @@ void TemperatureSensor::setSettings(const Settings &settings) {
     settings_ = settings;
     random_.seed(settings.seed);
     started_ = false;
-    if (!settings.moves())
-        return;
+    // A sensor that does not move still reads the temperature it was set to.
     const double degrees = std::clamp(std::round(settings.start * 2.0) / 2.0, -55.0, 125.0);
     registers_[0] = uint16_t(int16_t(degrees * 2.0) * 128);
 }

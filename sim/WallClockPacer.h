@@ -22,11 +22,22 @@ public:
     int64_t allowedNs() const { return base_ + timer_.nsecsElapsed(); }
     // Sleeps until the wall clock allows `simNs`, but not longer than
     // `sliceNs`, so that the caller can look around in between.
+    // A slice up to SpinNs is waited out without giving up the CPU: a thread
+    // that sleeps may wake a scheduler tick late, which would make every
+    // short wait (a USB transfer takes microseconds) take milliseconds.
     void sleepTowards(int64_t simNs, int64_t sliceNs = 1'000'000) const {
         const int64_t ahead = std::min(simNs - allowedNs(), sliceNs);
-        if (ahead > 0)
+        if (ahead <= 0)
+            return;
+        if (ahead > SpinNs) {
             std::this_thread::sleep_for(std::chrono::nanoseconds(ahead));
+            return;
+        }
+        const int64_t until = timer_.nsecsElapsed() + ahead;
+        while (timer_.nsecsElapsed() < until)
+            std::this_thread::yield();
     }
+    static constexpr int64_t SpinNs = 200'000;
 
 private:
     QElapsedTimer timer_;

@@ -61,6 +61,14 @@ class TestCli : public QObject {
     QTemporaryDir m_dir;
     QString write(const QString &name, const QByteArray &bytes);
 private slots:
+    // The standard simulated bench keeps its EEPROM in the user's data
+    // folder: every run here gets a folder of the test's own.
+    void initTestCase() {
+        QVERIFY(m_dir.isValid());
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("data"))));
+    }
+    void benchTools_data();
+    void benchTools();
     void errorReport_data();
     void errorReport();
     void errorLandsWhereItWasPut();
@@ -731,6 +739,67 @@ void TestCli::windowProgramsAnswerWithoutADisplay() {
     QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0,
              process.readAllStandardError().constData());
     QVERIFY2(printed.startsWith(out), printed.constData());
+}
+
+void TestCli::benchTools_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("out");
+    QTest::addColumn<QByteArray>("errPart");
+    const QString bench =
+        write(QStringLiteral("bench.txt"), "eeprom 24c04 0x50 contents=c4.bin write-cycle=2\n"
+                                           "sensor 0x48\n");
+    const QString badBench = write(QStringLiteral("bad.txt"), "sensor 0x48\nsensor 0x48\n");
+    const QString data = write(QStringLiteral("data.bin"), QByteArray(300, 'q'));
+    const QString big = write(QStringLiteral("big.bin"), QByteArray(600, 'q'));
+    const QString hex = write(QStringLiteral("bad.hex"), ":0100000041BE\n");
+    const QString sim = QStringLiteral("--sim");
+    const QString b = QStringLiteral("--bench");
+    QTest::newRow("get a word") << QStringList{sim, "--get", "0x48", "2", "--word"} << 0
+                                << QByteArray("0x4b00\n") << QByteArray();
+    QTest::newRow("get from nobody") << QStringList{sim, "--get", "0x40", "0"} << 1 << QByteArray()
+                                     << QByteArray("did not answer");
+    QTest::newRow("set a read-only register")
+        << QStringList{sim, "--set", "0x48", "0", "0x20", "--mask", "0xff"} << 1 << QByteArray()
+        << QByteArray("did not acknowledge");
+    QTest::newRow("8-bit address") << QStringList{sim, "--get", "0xA2", "0"} << 64 << QByteArray()
+                                   << QByteArray("write 0x51, not A2");
+    QTest::newRow("write, verified")
+        << QStringList{sim, b, bench, "--eeprom", "24C04", "--write", data, "--offset", "0x10"} << 0
+        << QByteArray() << QByteArray("Wrote and verified 0x0010-0x013B (300 bytes)");
+    QTest::newRow("too large")
+        << QStringList{sim, b, bench, "--eeprom", "24c04@0x50", "--write", big} << 65
+        << QByteArray() << QByteArray("600 bytes from offset 0 do not fit in the 24C04 (512");
+    QTest::newRow("hex without end")
+        << QStringList{sim, b, bench, "--eeprom", "24c04", "--verify", hex} << 65 << QByteArray()
+        << QByteArray("no end record");
+    QTest::newRow("verify differs")
+        << QStringList{sim, b, bench, "--eeprom", "24c04", "--verify", data, "--bench-reset"} << 5
+        << QByteArray() << QByteArray("299 bytes differ");
+    QTest::newRow("absent part") << QStringList{sim,          b,        bench, "--eeprom",
+                                                "24c02@0x60", "--read", data}
+                                 << 1 << QByteArray() << QByteArray("did not answer");
+    QTest::newRow("unwritable output")
+        << QStringList{sim, "--eeprom", "24c64@0x51", "--read", "/nonexistent/x.bin"} << 74
+        << QByteArray() << QByteArray("cannot write /nonexistent/x.bin");
+    QTest::newRow("bench mistake") << QStringList{sim, b, badBench, "--scan"} << 65 << QByteArray()
+                                   << QByteArray("bad.txt:2: address 0x48 is already taken");
+    QTest::newRow("bench without sim")
+        << QStringList{b, bench, "--scan"} << 64 << QByteArray() << QByteArray("go with --sim");
+    QTest::newRow("no action") << QStringList{sim, "--eeprom", "24c64"} << 64 << QByteArray()
+                               << QByteArray("one of --read, --write and --verify");
+}
+
+void TestCli::benchTools() {
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QByteArray, out);
+    QFETCH(QByteArray, errPart);
+    const Run run = cli(arguments, QByteArray());
+    QVERIFY2(run.err.contains(errPart), run.err.constData());
+    QCOMPARE(run.exitCode, status);
+    if (!out.isEmpty())
+        QCOMPARE(run.out, out);
 }
 
 QTEST_GUILESS_MAIN(TestCli)

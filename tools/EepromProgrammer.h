@@ -1,0 +1,106 @@
+#ifndef BRANTLE_EEPROMPROGRAMMER_H
+#define BRANTLE_EEPROMPROGRAMMER_H
+
+#include "BusStream.h"
+#include "EepromPart.h"
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QString>
+#include <QVector>
+
+#include <functional>
+
+// Reads, writes and verifies a 24-series EEPROM through transactions.
+// Reads go in as few transactions as the adapter's buffer allows; writes go
+// page by page, never across a page boundary, each followed by acknowledge
+// polling until the part has finished its write cycle; a write is then read
+// back. Nothing is reported as written that was not read back equal.
+class EepromProgrammer {
+    Q_DECLARE_TR_FUNCTIONS(EepromProgrammer)
+
+public:
+    // Monotonic time in nanoseconds: the wall clock for real adapters, the
+    // simulated clock in tests.
+    using Clock = std::function<qint64()>;
+    // Told of progress; false cancels at the next page or transaction.
+    using Progress = std::function<bool(qint64 done, qint64 total)>;
+
+    static constexpr qint64 PollLimitNs = 50'000'000;
+    static constexpr int ShownDifferences = 10;
+    // The adapter's wait command counts in these.
+    static constexpr qint64 WaitUnitNs = 20'000;
+    // How fast the estimate of the write cycle creeps down while the part
+    // answers the first poll after a page.
+    static constexpr qint64 CreepNs = 20'000;
+
+    enum Status {
+        Ok,
+        NoAck,       // the part did not answer
+        DeviceError, // the adapter failed
+        Differs,     // verification found differences
+        Cancelled,
+        TooLarge // the data does not fit in the part
+    };
+    struct Difference {
+        qint64 address;
+        quint8 file;
+        quint8 part;
+    };
+    struct Result {
+        Status status = Ok;
+        QString message; // what went wrong, in a sentence; empty on success
+        QByteArray data; // read: the bytes read
+        // write: [writtenFrom, writtenTo) reached the part; [writtenFrom,
+        // verifiedTo) of it read back equal.
+        qint64 writtenFrom = 0;
+        qint64 writtenTo = 0;
+        qint64 verifiedTo = 0;
+        bool verified = false;
+        QVector<Difference> differences; // the first ShownDifferences
+        qint64 differenceCount = 0;
+    };
+
+    EepromProgrammer(const EepromPart &part, int address, int clock, BusStream::Transact transact,
+                     Clock now);
+    void setProgress(Progress progress) { m_progress = std::move(progress); }
+    void setPollLimitNs(qint64 ns) { m_pollLimitNs = ns; }
+
+    // Refuses data that does not fit from `offset`, naming both sizes.
+    bool checkFits(qint64 offset, qint64 length, QString *error) const;
+
+    Result read(qint64 offset, qint64 length);
+    Result write(qint64 offset, const QByteArray &data, bool verify = true);
+    Result verify(qint64 offset, const QByteArray &data);
+
+    // "0x0100-0x01FF"
+    static QString range(qint64 from, qint64 to);
+
+private:
+    bool readInto(qint64 offset, qint64 length, QByteArray *data, Result *result, qint64 doneBefore,
+                  qint64 total, bool cancellable = true);
+    // Polls until the part acknowledges, `writtenAt` being when the page's
+    // transaction came back after waiting `waitedNs` behind its STOP.
+    bool poll(qint64 pageFrom, qint64 pageTo, qint64 writtenAt, qint64 waitedNs, Result *result);
+    bool transact(BusStream &stream, Result *result, bool *acknowledged);
+    void compare(qint64 offset, const QByteArray &expected, const QByteArray &actual,
+                 Result *result) const;
+    bool tell(qint64 done, qint64 total);
+    void addressBytes(BusStream &stream, qint64 offset) const;
+    QString where() const;
+
+    EepromPart m_part;
+    int m_address;
+    int m_clock;
+    BusStream::Transact m_transact;
+    Clock m_now;
+    Progress m_progress;
+    qint64 m_pollLimitNs = PollLimitNs;
+    // How long the last page's write cycle took at most, from its STOP to
+    // the end of the poll it answered; 0 before the first page.
+    qint64 m_cycleAtMostNs = 0;
+    // How long the latest poll took.
+    qint64 m_pollNs = 0;
+};
+
+#endif
