@@ -10,7 +10,6 @@
 #include "EmulatedCore.h"
 #include "Fx2Chip.h"
 #include "I2cBus.h"
-#include "ReferenceCore.h"
 #include "SimUsbStack.h"
 #include "adapter_wire.h"
 
@@ -46,6 +45,18 @@ QByteArray stream(bool read, int kHz) {
     return s;
 }
 
+// Header (L and R, little-endian) and stream, as the host's driver frames a
+// transaction.
+QByteArray frame(const QByteArray &stream, int replyCount) {
+    const int length = int(stream.size()) + WIRE_HEADER_SIZE;
+    QByteArray bytes;
+    for (const int value : {length, replyCount}) {
+        bytes.append(char(value & 0xFF));
+        bytes.append(char((value >> 8) & 0xFF));
+    }
+    return bytes + stream;
+}
+
 struct Outcome {
     bool answered = false;
     I2cBusOccupancy occupancy;
@@ -79,7 +90,7 @@ Outcome transactOnce(const QByteArray &image, const QByteArray &stream, int repl
         stack.release(id);
         return result.status == UsbTransferStatus::Completed && result.bytes == data.size();
     };
-    const QByteArray framed = ReferenceCore::frame(stream, replyCount);
+    const QByteArray framed = frame(stream, replyCount);
     Outcome outcome;
     outcome.answered = bulk(0x04, framed.left(WIRE_HEADER_SIZE)) &&
                        bulk(0x04, framed.mid(WIRE_HEADER_SIZE)) &&
