@@ -17,6 +17,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -61,6 +62,7 @@ struct Outcome {
     bool answered = false;
     I2cBusOccupancy occupancy;
     uint64_t instructions = 0;
+    uint64_t skippedInstructions = 0; // polling turns skipped, in `instructions`
     int64_t emulatedNs = 0;
 };
 
@@ -96,7 +98,9 @@ Outcome transactOnce(const QByteArray &image, const QByteArray &stream, int repl
                        bulk(0x04, framed.mid(WIRE_HEADER_SIZE)) &&
                        bulk(0x88, QByteArray(replyCount, '\0'));
     outcome.occupancy = I2cBusOccupancy::of(chip->bus().events(), chip->bus().bitTimeNs());
-    outcome.instructions = chip->emulatedCore()->statistics().instructions;
+    const EmulatedCore::Statistics statistics = chip->emulatedCore()->statistics();
+    outcome.instructions = statistics.instructions;
+    outcome.skippedInstructions = statistics.skippedPollInstructions;
     outcome.emulatedNs = stack.nowNs() - startNs;
     return outcome;
 }
@@ -125,6 +129,9 @@ void BM_BusOccupancy(benchmark::State &state) {
     }
     state.counters["occupancy_%"] = last.occupancy.ratio() * 100;
     state.counters["idle_us/byte"] = last.occupancy.idleNsPerByte() / 1000;
+    // Instructions the chip would execute, skipped polling turns included.
+    state.counters["skipped_%"] =
+        100.0 * double(last.skippedInstructions) / double(std::max<uint64_t>(last.instructions, 1));
     state.counters["instructions/s"] =
         benchmark::Counter(double(instructions), benchmark::Counter::kIsRate);
     // Emulated seconds per wall second: above 1, the emulator outruns the chip.

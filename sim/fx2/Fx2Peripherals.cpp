@@ -221,6 +221,8 @@ void Fx2Peripherals::writeMemory(uint16_t address, uint8_t value) {
 }
 
 void Fx2Peripherals::recordUnknown(uint16_t address, bool sfr, bool write, uint8_t value) {
+    // Counted, so a state of its own: no loop reading it is skipped.
+    ++version_;
     ++unknownCount_;
     if (int(unknown_.size()) < UnknownAccessesKept)
         unknown_.push_back(
@@ -264,7 +266,9 @@ uint8_t Fx2Peripherals::readRegister(uint16_t address) {
     case xreg::INT4IVEC:
         return Int4VectorBase;
     case xreg::I2CS:
-        if (i2c_.busy())
+        // The status holds still between the controller's events, so a loop
+        // polling it keeps the version until one comes.
+        if (i2c_.advanceTo(now))
             ++version_;
         return i2c_.readI2cs(now);
     case xreg::I2DAT: {
@@ -1015,7 +1019,8 @@ void Fx2Peripherals::setSofPending() {
 
 void Fx2Peripherals::sync() {
     const int64_t now = nowNs();
-    i2c_.advanceTo(now);
+    if (i2c_.advanceTo(now))
+        ++version_;
     if (i2c_.takeInterruptRequest()) {
         ++version_;
         setCpuSfrBits(sfr::EXIF, bit::EXIF_I2CINT);

@@ -155,20 +155,23 @@ void I2cController::finishStop() {
         interrupt_ = true;
 }
 
-void I2cController::advanceTo(int64_t nowNs) {
+bool I2cController::advanceTo(int64_t nowNs) {
+    bool changed = false;
     for (;;) {
         if (phase_ == Phase::WaitForScl) {
             if (bus_.sclHeldLow())
-                return;
+                return changed;
             begin(op_, opByte_, nowNs);
+            changed = true;
             continue;
         }
         if (phase_ == Phase::Idle || endNs_ > nowNs)
-            return;
+            return changed;
         if (phase_ == Phase::Byte)
             finishByte();
         else
             finishStop();
+        changed = true;
     }
 }
 

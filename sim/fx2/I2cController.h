@@ -48,8 +48,9 @@ public:
     uint8_t readI2ctl() const { return i2ctl_; }
     void writeI2ctl(uint8_t value);
 
-    // Completes what is due by `nowNs`.
-    void advanceTo(int64_t nowNs);
+    // Completes what is due by `nowNs`; true when anything changed. Between
+    // its events (nextEventNs) the registers read the same.
+    bool advanceTo(int64_t nowNs);
     // When the byte or STOP in flight ends; INT64_MAX when nothing is due.
     int64_t nextEventNs() const;
     // True once per completed byte (and completed STOP with STOPIE): the

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <iterator>
 
 namespace mcs51 {
 
@@ -138,6 +140,7 @@ struct Cpu {
         return s.readXdataSlow(a);
     }
     void writeXdata(uint16_t a, uint8_t v) {
+        ++s.effects;
         if (uint8_t *page = s.xdataWrite[a >> 8])
             page[a & 0xFF] = v;
         else
@@ -246,6 +249,7 @@ MCS51_HOT_INLINE void Cpu::execute() {
     }
     const OpInfo info = kOpInfo[op];
     const uint16_t next = uint16_t(pc + info.length);
+    s.instructionPc = pc;
     s.pc = next;
     s.clocks += info.clocks;
     ++s.instructions;
@@ -651,17 +655,20 @@ Core::~Core() {
 }
 
 void Core::setCodeMemory(const uint8_t *memory, uint32_t size) {
+    ++s_->effects;
     s_->code = memory;
     s_->codeSize = memory ? std::min<uint32_t>(size, 0x10000) : 0;
     s_->rebuildFetchTables();
 }
 
 void Core::mapXdataPage(uint8_t page, uint8_t *memory) {
+    ++s_->effects;
     s_->xdataMapped[page] = memory;
     s_->rebuildFetchTables();
 }
 
 void Core::setCodeOverlay(uint16_t address, int value) {
+    ++s_->effects;
     if (value < 0)
         s_->overlays.erase(address);
     else
@@ -676,6 +683,7 @@ void Core::claimSfr(uint8_t address) {
 
 void Core::reset() {
     CoreState &s = *s_;
+    ++s.effects;
     s.pc = 0;
     s.clocks = 0;
     s.instructions = 0;
@@ -804,6 +812,50 @@ void Core::raiseInterrupt(Interrupt source) {
                               {EICON, 0x08}};
     const Flag f = flags[uint8_t(source)];
     setSfr(f.address, uint8_t(sfr(f.address) | f.mask));
+}
+
+namespace {
+// The timers' counts move with the clock, and the core brings them up to date
+// only when asked: a state compares without them.
+constexpr uint8_t kTimerCounts[] = {TL0, TL1, TH0, TH1, TL2, TH2};
+} // namespace
+
+void Core::mark(StateMark &m) const {
+    const CoreState &s = *s_;
+    std::copy(std::begin(s.iram), std::end(s.iram), m.iram);
+    std::copy(std::begin(s.sfrs), std::end(s.sfrs), m.sfrs);
+    for (const uint8_t a : kTimerCounts)
+        m.sfrs[a - 0x80] = 0;
+    m.pc = s.pc;
+    m.instructionPc = s.instructionPc;
+    m.inService = s.inService;
+    m.irqBlocked = s.irqBlocked;
+    m.idle = s.idle;
+    m.effects = s.effects;
+    m.clocks = s.clocks;
+    m.instructions = s.instructions;
+}
+
+bool Core::sameState(const StateMark &m) const {
+    const CoreState &s = *s_;
+    if (s.pc != m.pc || s.instructionPc != m.instructionPc || s.effects != m.effects ||
+        s.inService != m.inService || s.irqBlocked != m.irqBlocked || s.idle != m.idle ||
+        std::memcmp(s.iram, m.iram, sizeof m.iram) != 0)
+        return false;
+    uint8_t sfrs[128];
+    std::copy(std::begin(s.sfrs), std::end(s.sfrs), sfrs);
+    for (const uint8_t a : kTimerCounts)
+        sfrs[a - 0x80] = 0;
+    return std::memcmp(sfrs, m.sfrs, sizeof sfrs) == 0;
+}
+
+void Core::skipAhead(uint64_t clocks, uint64_t instructions) {
+    s_->clocks += clocks;
+    s_->instructions += instructions;
+}
+
+uint64_t Core::nextTimerEvent() const {
+    return s_->nextTimerEvent;
 }
 
 uint64_t Core::unknownSfrAccesses() const {

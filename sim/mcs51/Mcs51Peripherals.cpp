@@ -374,6 +374,7 @@ void CoreState::pokeSfr(uint8_t address, uint8_t value) {
         }
         return;
     case CKCON:
+        ++effects;
         syncTimers();
         reg(CKCON) = value;
         stretch = value & 7;
@@ -390,6 +391,7 @@ void CoreState::pokeSfr(uint8_t address, uint8_t value) {
     case RCAP2H:
     case TL2:
     case TH2:
+        ++effects;
         syncTimers();
         reg(address) = value;
         scheduleTimers();
@@ -423,6 +425,18 @@ uint8_t CoreState::readSfr(uint8_t address) {
         lastUnknown = address;
         return reg(address);
     default:
+        switch (address) {
+        case TL0:
+        case TL1:
+        case TH0:
+        case TH1:
+        case TL2:
+        case TH2:
+            ++effects; // the program looks at time
+            break;
+        default:
+            break;
+        }
         return peekSfr(address);
     }
 }
@@ -433,6 +447,7 @@ void CoreState::writeSfr(uint8_t address, uint8_t value) {
         reg(address) = value;
         return;
     case Claimed:
+        ++effects;
         bus.writeSfr(address, value);
         return;
     case Unknown:
