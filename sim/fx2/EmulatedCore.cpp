@@ -370,21 +370,24 @@ void EmulatedCore::pollRead(uint16_t address, bool sfr, uint8_t value) {
     }
     if (pollMarked_ && version == pollVersion_ && address == pollAddress_ && sfr == pollSfr_ &&
         value == pollValue_ && core_.pc() == pollMark_.pc) {
+        // Every instruction of a skipped turn must come before the end of the
+        // run and the next timer flag, and every read before the
+        // peripherals' next event. With no room for a turn the mark stays:
+        // two turns from it are a turn as good.
+        const uint64_t now = core_.clocks();
+        const uint64_t turn = now - pollMark_.clocks;
+        uint64_t bound = std::min(runLimit_, core_.nextTimerEvent());
+        if (turn == 0 || bound <= now + turn)
+            return;
         if (core_.sameState(pollMark_)) {
             pollMisses_ = 0;
             const int64_t eventNs = peripherals_.nextEventNs();
             if (eventNs == INT64_MAX)
                 return;
-            const uint64_t now = core_.clocks();
-            const uint64_t turn = now - pollMark_.clocks;
             const uint64_t turnInstructions = core_.instructions() - pollMark_.instructions;
-            // Every read of a skipped turn must come before the event, and
-            // every instruction before the end of the run and the next
-            // timer flag.
             const uint64_t eventClocks = peripherals_.clock().clocksAt(eventNs);
-            uint64_t bound = std::min(runLimit_, core_.nextTimerEvent());
             bound = std::min(bound, eventClocks > skipped_ ? eventClocks - skipped_ : 0);
-            if (turn > 0 && bound > now + turn) {
+            if (bound > now + turn) {
                 const uint64_t turns = (bound - now - 1) / turn;
                 core_.skipAhead(turns * turn, turns * turnInstructions);
                 stats_.skippedPollClocks += turns * turn;

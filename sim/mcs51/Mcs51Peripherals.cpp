@@ -50,8 +50,24 @@ unsigned timerDivider(uint8_t ckcon, uint8_t selectBit) {
     return (ckcon & selectBit) ? 4 : 12;
 }
 
+// x / divider for the dividers there are (12, 4, 2): constant divisions,
+// which compile to multiplications. Every read of TCON brings the timers up
+// to date, and a loop polling a timer flag reads it every few cycles.
+uint64_t divided(uint64_t x, unsigned divider) {
+    switch (divider) {
+    case 12:
+        return x / 12;
+    case 4:
+        return x / 4;
+    case 2:
+        return x / 2;
+    default:
+        return x / divider;
+    }
+}
+
 uint64_t ticksBetween(uint64_t from, uint64_t to, unsigned divider) {
-    return to / divider - from / divider;
+    return divided(to, divider) - divided(from, divider);
 }
 
 // Advances Timer 0 or 1 in mode 0, 1 or 2 by n counts; true on overflow.
@@ -103,7 +119,7 @@ uint64_t countsToOverflow(unsigned mode, uint8_t tl, uint8_t th) {
 // The clock of the n-th count (n >= 1) after `now` of a timer counting every
 // `divider` clocks.
 uint64_t countClock(uint64_t now, unsigned divider, uint64_t n) {
-    return (now / divider + n) * divider;
+    return (divided(now, divider) + n) * divider;
 }
 
 } // namespace
