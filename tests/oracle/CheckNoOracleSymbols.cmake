@@ -6,7 +6,7 @@
 # oracles: every library must show up there, or the check could not see one.
 
 if(NOT NM OR NOT EXISTS "${NM}")
-  message("SKIP: no nm to list symbols with (a cross or non-GNU toolchain)")
+  message("SKIP: no nm that reads these programs (a cross or non-ELF build)")
   return()
 endif()
 string(REPLACE "|" ";" LIBRARIES "${LIBRARIES}")
