@@ -272,7 +272,7 @@ uint8_t Fx2Peripherals::readRegister(uint16_t address) {
         const int64_t now = nowNs();
         if (i2c_.advanceTo(now))
             ++version_;
-        return i2c_.readI2cs(now);
+        return i2c_.status();
     }
     case xreg::I2DAT: {
         ++version_;

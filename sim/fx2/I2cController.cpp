@@ -30,6 +30,10 @@ void I2cController::writeI2ctl(uint8_t value) {
 
 uint8_t I2cController::readI2cs(int64_t nowNs) {
     advanceTo(nowNs);
+    return status();
+}
+
+uint8_t I2cController::status() const {
     return uint8_t((startArmed_ ? bit::I2CS_START : 0) | (stopBit_ ? bit::I2CS_STOP : 0) |
                    (lastRead_ ? bit::I2CS_LASTRD : 0) | id_ | (busError_ ? bit::I2CS_BERR : 0) |
                    (ack_ ? bit::I2CS_ACK : 0) | (done_ ? bit::I2CS_DONE : 0));

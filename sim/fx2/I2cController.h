@@ -42,6 +42,8 @@ public:
     void powerOn();
 
     uint8_t readI2cs(int64_t nowNs);
+    // I2CS as it stands, without completing what is due.
+    uint8_t status() const;
     void writeI2cs(uint8_t value, int64_t nowNs);
     uint8_t readI2dat(int64_t nowNs);
     void writeI2dat(uint8_t value, int64_t nowNs);
