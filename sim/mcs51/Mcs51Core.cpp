@@ -95,6 +95,9 @@ constexpr uint8_t CY = 0x80, AC = 0x40, OV = 0x04;
 // memory accesses run, so Bus callbacks see the time at its end.
 struct Cpu {
     CoreState &s;
+    // The instruction executing; the state learns it only when the Bus is
+    // called (a store on every instruction costs more than it seems).
+    uint16_t at = 0;
 
     uint8_t &acc() { return s.sfrs[ACC - 0x80]; }
     uint8_t &psw() { return s.sfrs[PSW - 0x80]; }
@@ -110,6 +113,7 @@ struct Cpu {
             return s.iram[a];
         if (s.kind[a - 0x80] == CoreState::Plain)
             return s.sfrs[a - 0x80];
+        s.instructionPc = at;
         return s.readSfr(a);
     }
     void writeDirect(uint8_t a, uint8_t v) {
@@ -137,6 +141,7 @@ struct Cpu {
     uint8_t readXdata(uint16_t a) {
         if (const uint8_t *page = s.xdataRead[a >> 8])
             return page[a & 0xFF];
+        s.instructionPc = at;
         return s.readXdataSlow(a);
     }
     void writeXdata(uint16_t a, uint8_t v) {
@@ -249,7 +254,7 @@ MCS51_HOT_INLINE void Cpu::execute() {
     }
     const OpInfo info = kOpInfo[op];
     const uint16_t next = uint16_t(pc + info.length);
-    s.instructionPc = pc;
+    at = pc;
     s.pc = next;
     s.clocks += info.clocks;
     ++s.instructions;

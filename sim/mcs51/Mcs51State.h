@@ -34,7 +34,7 @@ struct CoreState {
     uint8_t sfrs[128] = {}; // indexed by address - 0x80
     Kind kind[128] = {};
     uint16_t pc = 0;
-    uint16_t instructionPc = 0; // of the instruction executing
+    uint16_t instructionPc = 0; // of the instruction reading through the Bus
     uint64_t clocks = 0;
     uint64_t instructions = 0;
 
