@@ -374,19 +374,21 @@ void EmulatedCore::pollRead(uint16_t address, bool sfr, uint8_t value) {
         // run and the next timer flag, and every read before the
         // peripherals' next event. With no room for a turn the mark stays:
         // two turns from it are a turn as good.
+        // (The peripherals' state is the mark's, so their next event is
+        // still the one noted at the mark.)
         const uint64_t now = core_.clocks();
         const uint64_t turn = now - pollMark_.clocks;
         uint64_t bound = std::min(runLimit_, core_.nextTimerEvent());
-        if (turn == 0 || bound <= now + turn)
+        if (turn == 0 || bound <= now + turn ||
+            peripherals_.clock().nsAt(now + turn + skipped_) >= pollEventNs_)
             return;
         if (core_.sameState(pollMark_)) {
             pollMisses_ = 0;
-            const int64_t eventNs = peripherals_.nextEventNs();
-            if (eventNs == INT64_MAX)
-                return;
             const uint64_t turnInstructions = core_.instructions() - pollMark_.instructions;
-            const uint64_t eventClocks = peripherals_.clock().clocksAt(eventNs);
+            const uint64_t eventClocks = peripherals_.clock().clocksAt(pollEventNs_);
             bound = std::min(bound, eventClocks > skipped_ ? eventClocks - skipped_ : 0);
+            lastTurnNs_ = peripherals_.clock().nsAt(now + skipped_) -
+                          peripherals_.clock().nsAt(pollMark_.clocks + skipped_);
             if (bound > now + turn) {
                 const uint64_t turns = (bound - now - 1) / turn;
                 core_.skipAhead(turns * turn, turns * turnInstructions);
@@ -416,10 +418,14 @@ void EmulatedCore::pollRead(uint16_t address, bool sfr, uint8_t value) {
         pollMarked_ = false;
         return;
     }
-    if (peripherals_.nextEventNs() == INT64_MAX) {
+    // Only where the event leaves room for the last loop's turn twice over
+    // (the idle watch takes the time without an event).
+    const int64_t eventNs = peripherals_.nextEventNs();
+    if (eventNs == INT64_MAX || eventNs - peripherals_.nowNs() <= 2 * lastTurnNs_) {
         pollMarked_ = false;
         return;
     }
+    pollEventNs_ = eventNs;
     core_.mark(pollMark_);
     pollMarked_ = true;
     pollAddress_ = address;

@@ -143,6 +143,8 @@ private:
     bool pollSfr_ = false;
     uint8_t pollValue_ = 0;
     uint64_t pollVersion_ = 0;
+    int64_t pollEventNs_ = 0; // the peripherals' next event, as at the mark
+    int64_t lastTurnNs_ = 0;  // of the last loop found
     int pollReadsSinceMark_ = 0;
     int pollMisses_ = 0;  // marks in a row that did not come back
     int pollBackOff_ = 0; // reads to let pass before the next mark
