@@ -10,7 +10,6 @@
 #include "EmulatedCore.h"
 #include "Fx2Chip.h"
 #include "I2cBus.h"
-#include "ReferenceCore.h"
 #include "SimUsbStack.h"
 #include "adapter_wire.h"
 
@@ -18,6 +17,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -46,10 +46,23 @@ QByteArray stream(bool read, int kHz) {
     return s;
 }
 
+// Header (L and R, little-endian) and stream, as the host's driver frames a
+// transaction.
+QByteArray frame(const QByteArray &stream, int replyCount) {
+    const int length = int(stream.size()) + WIRE_HEADER_SIZE;
+    QByteArray bytes;
+    for (const int value : {length, replyCount}) {
+        bytes.append(char(value & 0xFF));
+        bytes.append(char((value >> 8) & 0xFF));
+    }
+    return bytes + stream;
+}
+
 struct Outcome {
     bool answered = false;
     I2cBusOccupancy occupancy;
     uint64_t instructions = 0;
+    uint64_t skippedInstructions = 0; // polling turns skipped, in `instructions`
     int64_t emulatedNs = 0;
 };
 
@@ -79,13 +92,15 @@ Outcome transactOnce(const QByteArray &image, const QByteArray &stream, int repl
         stack.release(id);
         return result.status == UsbTransferStatus::Completed && result.bytes == data.size();
     };
-    const QByteArray framed = ReferenceCore::frame(stream, replyCount);
+    const QByteArray framed = frame(stream, replyCount);
     Outcome outcome;
     outcome.answered = bulk(0x04, framed.left(WIRE_HEADER_SIZE)) &&
                        bulk(0x04, framed.mid(WIRE_HEADER_SIZE)) &&
                        bulk(0x88, QByteArray(replyCount, '\0'));
     outcome.occupancy = I2cBusOccupancy::of(chip->bus().events(), chip->bus().bitTimeNs());
-    outcome.instructions = chip->emulatedCore()->statistics().instructions;
+    const EmulatedCore::Statistics statistics = chip->emulatedCore()->statistics();
+    outcome.instructions = statistics.instructions;
+    outcome.skippedInstructions = statistics.skippedPollInstructions;
     outcome.emulatedNs = stack.nowNs() - startNs;
     return outcome;
 }
@@ -114,6 +129,9 @@ void BM_BusOccupancy(benchmark::State &state) {
     }
     state.counters["occupancy_%"] = last.occupancy.ratio() * 100;
     state.counters["idle_us/byte"] = last.occupancy.idleNsPerByte() / 1000;
+    // Instructions the chip would execute, skipped polling turns included.
+    state.counters["skipped_%"] =
+        100.0 * double(last.skippedInstructions) / double(std::max<uint64_t>(last.instructions, 1));
     state.counters["instructions/s"] =
         benchmark::Counter(double(instructions), benchmark::Counter::kIsRate);
     // Emulated seconds per wall second: above 1, the emulator outruns the chip.

@@ -100,8 +100,12 @@ void EmulatedCore::runUntil(int64_t ns) {
             uint64_t limit = peripherals_.clock().clocksAt(next);
             if (limit <= clocks())
                 limit = clocks() + 1;
+            // The host may have changed what the peripherals answer since
+            // the last run.
+            pollMarked_ = false;
+            runLimit_ = limit - skipped_;
             inRun_ = true;
-            core_.run(limit - skipped_);
+            core_.run(runLimit_);
             inRun_ = false;
         }
         peripherals_.sync();
@@ -124,6 +128,7 @@ void EmulatedCore::runUntil(int64_t ns) {
 EmulatedCore::Statistics EmulatedCore::statistics() const {
     Statistics s = stats_;
     s.instructions = instructionsBefore_ + (running_ ? core_.instructions() : 0);
+    s.clocks = clocks();
     return s;
 }
 
@@ -218,6 +223,7 @@ uint8_t EmulatedCore::portAPins() const {
 uint8_t EmulatedCore::readXdata(uint16_t address) {
     const uint8_t value = peripherals_.readXdata(address);
     watchRead();
+    pollRead(address, false, value);
     return value;
 }
 
@@ -228,6 +234,7 @@ void EmulatedCore::writeXdata(uint16_t address, uint8_t value) {
 uint8_t EmulatedCore::readSfr(uint8_t address) {
     const uint8_t value = peripherals_.readSfr(address);
     watchRead();
+    pollRead(address, true, value);
     return value;
 }
 
@@ -333,4 +340,97 @@ void EmulatedCore::watchRead() {
     watching_ = false;
     quietNeeded_ = QuietClocks;
     core_.stop();
+}
+
+// --- The watch for a polling loop ------------------------------------------
+
+namespace {
+// A mark that no read by the same instruction comes back to within this many
+// reads is moved to the read at hand.
+constexpr int PollReadsPerTurn = 16;
+// After this many marks in a row whose state did not come back (a loop that
+// counts), marking pauses for a while.
+constexpr int PollMissesBeforeBackOff = 4;
+constexpr int PollBackOffReads = 256;
+} // namespace
+
+// Called after every read the core makes of the peripherals, while an event
+// is ahead of them (the idle watch above covers the time without one).
+void EmulatedCore::pollRead(uint16_t address, bool sfr, uint8_t value) {
+    if (!skipPolling_ || !inRun_ || skipPeriod_ > 0)
+        return;
+    const uint64_t version = peripherals_.stateVersion();
+    // The read right after a change rarely starts a turn (what it reads goes
+    // where an older value still is): mark from the next one on.
+    const bool settled = version == lastReadVersion_;
+    lastReadVersion_ = version;
+    if (!settled) {
+        pollMarked_ = false;
+        return;
+    }
+    if (pollMarked_ && version == pollVersion_ && address == pollAddress_ && sfr == pollSfr_ &&
+        value == pollValue_ && core_.pc() == pollMark_.pc) {
+        // Every instruction of a skipped turn must come before the end of the
+        // run and the next timer flag, and every read before the
+        // peripherals' next event. With no room for a turn the mark stays:
+        // two turns from it are a turn as good.
+        // (The peripherals' state is the mark's, so their next event is
+        // still the one noted at the mark.)
+        const uint64_t now = core_.clocks();
+        const uint64_t turn = now - pollMark_.clocks;
+        uint64_t bound = std::min(runLimit_, core_.nextTimerEvent());
+        if (turn == 0 || bound <= now + turn ||
+            peripherals_.clock().nsAt(now + turn + skipped_) >= pollEventNs_)
+            return;
+        if (core_.sameState(pollMark_)) {
+            pollMisses_ = 0;
+            const uint64_t turnInstructions = core_.instructions() - pollMark_.instructions;
+            const uint64_t eventClocks = peripherals_.clock().clocksAt(pollEventNs_);
+            bound = std::min(bound, eventClocks > skipped_ ? eventClocks - skipped_ : 0);
+            lastTurnNs_ = peripherals_.clock().nsAt(now + skipped_) -
+                          peripherals_.clock().nsAt(pollMark_.clocks + skipped_);
+            if (bound > now + turn) {
+                const uint64_t turns = (bound - now - 1) / turn;
+                core_.skipAhead(turns * turn, turns * turnInstructions);
+                stats_.skippedPollClocks += turns * turn;
+                stats_.skippedPollInstructions += turns * turnInstructions;
+                ++stats_.pollSkips;
+            }
+            // The state is the mark's still: the next turn may start from
+            // here.
+            pollMark_.clocks = core_.clocks();
+            pollMark_.instructions = core_.instructions();
+            pollReadsSinceMark_ = 0;
+            return;
+        }
+        if (++pollMisses_ >= PollMissesBeforeBackOff) {
+            pollMisses_ = 0;
+            pollBackOff_ = PollBackOffReads;
+            pollMarked_ = false;
+            return;
+        }
+    } else if (pollMarked_ && version == pollVersion_ && ++pollReadsSinceMark_ < PollReadsPerTurn) {
+        // Another read within the turn.
+        return;
+    }
+    if (pollBackOff_ > 0) {
+        --pollBackOff_;
+        pollMarked_ = false;
+        return;
+    }
+    // Only where the event leaves room for the last loop's turn twice over
+    // (the idle watch takes the time without an event).
+    const int64_t eventNs = peripherals_.nextEventNs();
+    if (eventNs == INT64_MAX || eventNs - peripherals_.nowNs() <= 2 * lastTurnNs_) {
+        pollMarked_ = false;
+        return;
+    }
+    pollEventNs_ = eventNs;
+    core_.mark(pollMark_);
+    pollMarked_ = true;
+    pollAddress_ = address;
+    pollSfr_ = sfr;
+    pollValue_ = value;
+    pollVersion_ = version;
+    pollReadsSinceMark_ = 0;
 }

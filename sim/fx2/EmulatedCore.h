@@ -24,12 +24,27 @@ class I2cBus;
 // periods of that loop. Nothing the firmware can observe differs from
 // running every cycle. Loops that observe time (a timer, a byte on the bus,
 // the frame counter) never repeat their state and are run cycle by cycle.
+//
+// Polling with an event ahead (the I2C controller's next byte or STOP) is
+// skipped too: when the CPU reads a register and, at the next read by the
+// same instruction with the register and the peripherals unchanged, its own
+// state (internal RAM, SFRs, the instruction, with no write to external data
+// between) is what it was, the turn from one read to the other repeats until
+// the peripherals' next event, the next timer flag or the end of the run.
+// The clock and the instruction count move on by all the whole turns that
+// end before then, as if they had run; the rest runs instruction by
+// instruction, so the firmware sees every event at the very cycle it would.
 class EmulatedCore : public Fx2Core, private mcs51::Bus, private Fx2Cpu {
 public:
     struct Statistics {
         uint64_t instructions = 0;  // executed since power-on
+        uint64_t clocks = 0;        // CLKOUT cycles since the CPU last left reset
         uint64_t skippedClocks = 0; // fast-forwarded
         int fastForwards = 0;
+        // Polling turns skipped, counted in `instructions` as executed.
+        uint64_t skippedPollInstructions = 0;
+        uint64_t skippedPollClocks = 0;
+        int pollSkips = 0;
     };
 
     EmulatedCore(I2cBus &bus, uint8_t *ram, uint8_t *scratch);
@@ -66,6 +81,11 @@ public:
     // Fast-forwarding on (the default) or off, to check that it changes
     // nothing.
     void setFastForward(bool enabled) { fastForward_ = enabled; }
+    // Skipping the turns of a polling loop on (the default) or off, likewise.
+    void setSkipPolling(bool enabled) {
+        skipPolling_ = enabled;
+        pollMarked_ = false;
+    }
 
 private:
     // mcs51::Bus: everything goes to the peripherals; reads also feed the
@@ -84,6 +104,7 @@ private:
 
     void jumpTo(int64_t ns);
     void watchRead();
+    void pollRead(uint16_t address, bool sfr, uint8_t value);
     void snapshot(std::vector<uint8_t> &into) const;
     uint64_t quickHash() const;
 
@@ -111,6 +132,23 @@ private:
     std::vector<uint8_t> watchState_;
     std::vector<uint8_t> compareState_;
     uint64_t skipPeriod_ = 0; // found: the loop's period in clocks
+
+    // The watch for a polling loop: the state at the last read that may
+    // start a turn.
+    bool skipPolling_ = true;
+    uint64_t runLimit_ = 0; // the run's end, in the core's clocks
+    uint64_t lastReadVersion_ = 0;
+    bool pollMarked_ = false;
+    uint16_t pollAddress_ = 0;
+    bool pollSfr_ = false;
+    uint8_t pollValue_ = 0;
+    uint64_t pollVersion_ = 0;
+    int64_t pollEventNs_ = 0; // the peripherals' next event, as at the mark
+    int64_t lastTurnNs_ = 0;  // of the last loop found
+    int pollReadsSinceMark_ = 0;
+    int pollMisses_ = 0;  // marks in a row that did not come back
+    int pollBackOff_ = 0; // reads to let pass before the next mark
+    mcs51::StateMark pollMark_{};
 };
 
 #endif

@@ -221,6 +221,8 @@ void Fx2Peripherals::writeMemory(uint16_t address, uint8_t value) {
 }
 
 void Fx2Peripherals::recordUnknown(uint16_t address, bool sfr, bool write, uint8_t value) {
+    // Counted, so a state of its own: no loop reading it is skipped.
+    ++version_;
     ++unknownCount_;
     if (int(unknown_.size()) < UnknownAccessesKept)
         unknown_.push_back(
@@ -241,7 +243,8 @@ uint8_t Fx2Peripherals::readRegister(uint16_t address) {
     if (isPlain(address))
         return plain_[address & 0xFF];
 
-    const int64_t now = nowNs();
+    // The time only for the registers that depend on it: working it out
+    // from the cycle count costs more than most reads.
     switch (address) {
     case xreg::CPUCS:
         return uint8_t(cpucs_ & ~bit::CPUCS_8051RES);
@@ -263,14 +266,17 @@ uint8_t Fx2Peripherals::readRegister(uint16_t address) {
     }
     case xreg::INT4IVEC:
         return Int4VectorBase;
-    case xreg::I2CS:
-        if (i2c_.busy())
+    case xreg::I2CS: {
+        // The status holds still between the controller's events, so a loop
+        // polling it keeps the version until one comes.
+        const int64_t now = nowNs();
+        if (i2c_.advanceTo(now))
             ++version_;
-        return i2c_.readI2cs(now);
+        return i2c_.status();
+    }
     case xreg::I2DAT: {
         ++version_;
-        const uint8_t value = i2c_.readI2dat(now);
-        return value;
+        return i2c_.readI2dat(nowNs());
     }
     case xreg::I2CTL:
         return i2c_.readI2ctl();
@@ -298,6 +304,7 @@ uint8_t Fx2Peripherals::readRegister(uint16_t address) {
     case xreg::USBFRAMEL:
     case xreg::MICROFRAME: {
         ++version_;
+        const int64_t now = nowNs();
         const int64_t frame = now / FrameNs;
         if (address == xreg::USBFRAMEH)
             return uint8_t((frame >> 8) & 0x07);
@@ -1015,7 +1022,8 @@ void Fx2Peripherals::setSofPending() {
 
 void Fx2Peripherals::sync() {
     const int64_t now = nowNs();
-    i2c_.advanceTo(now);
+    if (i2c_.advanceTo(now))
+        ++version_;
     if (i2c_.takeInterruptRequest()) {
         ++version_;
         setCpuSfrBits(sfr::EXIF, bit::EXIF_I2CINT);

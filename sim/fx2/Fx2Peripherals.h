@@ -73,7 +73,9 @@ public:
     // INT64_MAX when nothing will.
     int64_t nextEventNs() const;
     // Changes whenever the peripherals' state changes or the firmware reads
-    // something whose value depends on time.
+    // something whose value depends on time other than through the events
+    // nextEventNs tells: until the next event, a register read twice with no
+    // new version between reads the same.
     uint64_t stateVersion() const { return version_; }
     // Appends every byte of state the CPU can reach here besides the
     // registers (which stateVersion covers): the endpoint buffers.

@@ -30,6 +30,10 @@ void I2cController::writeI2ctl(uint8_t value) {
 
 uint8_t I2cController::readI2cs(int64_t nowNs) {
     advanceTo(nowNs);
+    return status();
+}
+
+uint8_t I2cController::status() const {
     return uint8_t((startArmed_ ? bit::I2CS_START : 0) | (stopBit_ ? bit::I2CS_STOP : 0) |
                    (lastRead_ ? bit::I2CS_LASTRD : 0) | id_ | (busError_ ? bit::I2CS_BERR : 0) |
                    (ack_ ? bit::I2CS_ACK : 0) | (done_ ? bit::I2CS_DONE : 0));
@@ -155,20 +159,23 @@ void I2cController::finishStop() {
         interrupt_ = true;
 }
 
-void I2cController::advanceTo(int64_t nowNs) {
+bool I2cController::advanceTo(int64_t nowNs) {
+    bool changed = false;
     for (;;) {
         if (phase_ == Phase::WaitForScl) {
             if (bus_.sclHeldLow())
-                return;
+                return changed;
             begin(op_, opByte_, nowNs);
+            changed = true;
             continue;
         }
         if (phase_ == Phase::Idle || endNs_ > nowNs)
-            return;
+            return changed;
         if (phase_ == Phase::Byte)
             finishByte();
         else
             finishStop();
+        changed = true;
     }
 }
 

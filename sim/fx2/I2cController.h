@@ -42,14 +42,17 @@ public:
     void powerOn();
 
     uint8_t readI2cs(int64_t nowNs);
+    // I2CS as it stands, without completing what is due.
+    uint8_t status() const;
     void writeI2cs(uint8_t value, int64_t nowNs);
     uint8_t readI2dat(int64_t nowNs);
     void writeI2dat(uint8_t value, int64_t nowNs);
     uint8_t readI2ctl() const { return i2ctl_; }
     void writeI2ctl(uint8_t value);
 
-    // Completes what is due by `nowNs`.
-    void advanceTo(int64_t nowNs);
+    // Completes what is due by `nowNs`; true when anything changed. Between
+    // its events (nextEventNs) the registers read the same.
+    bool advanceTo(int64_t nowNs);
     // When the byte or STOP in flight ends; INT64_MAX when nothing is due.
     int64_t nextEventNs() const;
     // True once per completed byte (and completed STOP with STOPIE): the

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <iterator>
 
 namespace mcs51 {
 
@@ -93,6 +95,9 @@ constexpr uint8_t CY = 0x80, AC = 0x40, OV = 0x04;
 // memory accesses run, so Bus callbacks see the time at its end.
 struct Cpu {
     CoreState &s;
+    // The instruction executing; the state learns it only when the Bus is
+    // called (a store on every instruction costs more than it seems).
+    uint16_t at = 0;
 
     uint8_t &acc() { return s.sfrs[ACC - 0x80]; }
     uint8_t &psw() { return s.sfrs[PSW - 0x80]; }
@@ -108,6 +113,7 @@ struct Cpu {
             return s.iram[a];
         if (s.kind[a - 0x80] == CoreState::Plain)
             return s.sfrs[a - 0x80];
+        s.instructionPc = at;
         return s.readSfr(a);
     }
     void writeDirect(uint8_t a, uint8_t v) {
@@ -135,9 +141,11 @@ struct Cpu {
     uint8_t readXdata(uint16_t a) {
         if (const uint8_t *page = s.xdataRead[a >> 8])
             return page[a & 0xFF];
+        s.instructionPc = at;
         return s.readXdataSlow(a);
     }
     void writeXdata(uint16_t a, uint8_t v) {
+        ++s.effects;
         if (uint8_t *page = s.xdataWrite[a >> 8])
             page[a & 0xFF] = v;
         else
@@ -246,6 +254,7 @@ MCS51_HOT_INLINE void Cpu::execute() {
     }
     const OpInfo info = kOpInfo[op];
     const uint16_t next = uint16_t(pc + info.length);
+    at = pc;
     s.pc = next;
     s.clocks += info.clocks;
     ++s.instructions;
@@ -651,17 +660,20 @@ Core::~Core() {
 }
 
 void Core::setCodeMemory(const uint8_t *memory, uint32_t size) {
+    ++s_->effects;
     s_->code = memory;
     s_->codeSize = memory ? std::min<uint32_t>(size, 0x10000) : 0;
     s_->rebuildFetchTables();
 }
 
 void Core::mapXdataPage(uint8_t page, uint8_t *memory) {
+    ++s_->effects;
     s_->xdataMapped[page] = memory;
     s_->rebuildFetchTables();
 }
 
 void Core::setCodeOverlay(uint16_t address, int value) {
+    ++s_->effects;
     if (value < 0)
         s_->overlays.erase(address);
     else
@@ -676,6 +688,7 @@ void Core::claimSfr(uint8_t address) {
 
 void Core::reset() {
     CoreState &s = *s_;
+    ++s.effects;
     s.pc = 0;
     s.clocks = 0;
     s.instructions = 0;
@@ -804,6 +817,50 @@ void Core::raiseInterrupt(Interrupt source) {
                               {EICON, 0x08}};
     const Flag f = flags[uint8_t(source)];
     setSfr(f.address, uint8_t(sfr(f.address) | f.mask));
+}
+
+namespace {
+// The timers' counts move with the clock, and the core brings them up to date
+// only when asked: a state compares without them.
+constexpr uint8_t kTimerCounts[] = {TL0, TL1, TH0, TH1, TL2, TH2};
+} // namespace
+
+void Core::mark(StateMark &m) const {
+    const CoreState &s = *s_;
+    std::copy(std::begin(s.iram), std::end(s.iram), m.iram);
+    std::copy(std::begin(s.sfrs), std::end(s.sfrs), m.sfrs);
+    for (const uint8_t a : kTimerCounts)
+        m.sfrs[a - 0x80] = 0;
+    m.pc = s.pc;
+    m.instructionPc = s.instructionPc;
+    m.inService = s.inService;
+    m.irqBlocked = s.irqBlocked;
+    m.idle = s.idle;
+    m.effects = s.effects;
+    m.clocks = s.clocks;
+    m.instructions = s.instructions;
+}
+
+bool Core::sameState(const StateMark &m) const {
+    const CoreState &s = *s_;
+    if (s.pc != m.pc || s.instructionPc != m.instructionPc || s.effects != m.effects ||
+        s.inService != m.inService || s.irqBlocked != m.irqBlocked || s.idle != m.idle ||
+        std::memcmp(s.iram, m.iram, sizeof m.iram) != 0)
+        return false;
+    uint8_t sfrs[128];
+    std::copy(std::begin(s.sfrs), std::end(s.sfrs), sfrs);
+    for (const uint8_t a : kTimerCounts)
+        sfrs[a - 0x80] = 0;
+    return std::memcmp(sfrs, m.sfrs, sizeof sfrs) == 0;
+}
+
+void Core::skipAhead(uint64_t clocks, uint64_t instructions) {
+    s_->clocks += clocks;
+    s_->instructions += instructions;
+}
+
+uint64_t Core::nextTimerEvent() const {
+    return s_->nextTimerEvent;
 }
 
 uint64_t Core::unknownSfrAccesses() const {

@@ -57,6 +57,25 @@ enum class Fault {
 
 struct CoreState;
 
+// Everything that decides what the core does from a point in an instruction
+// on, short of time and of what lies behind the Bus: the internal RAM, the
+// SFRs (the timers' counts aside), the instruction executing and the
+// interrupt levels in service, with a count of the effects a comparison of
+// those cannot see (writes to external data, the SFR writes handed to the
+// Bus, reads of a timer's count, changes to a timer's set-up or the code).
+struct StateMark {
+    uint8_t iram[256];
+    uint8_t sfrs[128];
+    uint16_t pc;
+    uint16_t instructionPc;
+    uint8_t inService;
+    bool irqBlocked;
+    bool idle;
+    uint64_t effects;
+    uint64_t clocks;
+    uint64_t instructions;
+};
+
 class Core {
 public:
     explicit Core(Bus &bus);
@@ -113,6 +132,19 @@ public:
     // Sets the request flag of `source` (what the peripheral's hardware does);
     // the firmware clears the flags of the FX2's own sources itself.
     void raiseInterrupt(Interrupt source);
+
+    // A loop that polls the Bus: mark the state at a read, and when the core
+    // reaches the same state at a later read, every turn from there on is the
+    // same turn again for as long as the Bus answers the same and no timer
+    // sets a flag (nextTimerEvent). skipAhead then moves the clock and the
+    // instruction count on by whole turns as if they had run; the timers
+    // count through them. Both are meant for Bus callbacks.
+    void mark(StateMark &mark) const;
+    bool sameState(const StateMark &mark) const;
+    void skipAhead(uint64_t clocks, uint64_t instructions);
+    // The first clock at which a running timer sets an overflow flag that is
+    // clear now.
+    uint64_t nextTimerEvent() const;
 
     // Reads and writes of SFR addresses that neither the core implements nor
     // a claim covers: how many there were since construction (reset() keeps

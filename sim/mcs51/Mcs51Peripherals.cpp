@@ -50,8 +50,24 @@ unsigned timerDivider(uint8_t ckcon, uint8_t selectBit) {
     return (ckcon & selectBit) ? 4 : 12;
 }
 
+// x / divider for the dividers there are (12, 4, 2): constant divisions,
+// which compile to multiplications. Every read of TCON brings the timers up
+// to date, and a loop polling a timer flag reads it every few cycles.
+uint64_t divided(uint64_t x, unsigned divider) {
+    switch (divider) {
+    case 12:
+        return x / 12;
+    case 4:
+        return x / 4;
+    case 2:
+        return x / 2;
+    default:
+        return x / divider;
+    }
+}
+
 uint64_t ticksBetween(uint64_t from, uint64_t to, unsigned divider) {
-    return to / divider - from / divider;
+    return divided(to, divider) - divided(from, divider);
 }
 
 // Advances Timer 0 or 1 in mode 0, 1 or 2 by n counts; true on overflow.
@@ -103,7 +119,7 @@ uint64_t countsToOverflow(unsigned mode, uint8_t tl, uint8_t th) {
 // The clock of the n-th count (n >= 1) after `now` of a timer counting every
 // `divider` clocks.
 uint64_t countClock(uint64_t now, unsigned divider, uint64_t n) {
-    return (now / divider + n) * divider;
+    return (divided(now, divider) + n) * divider;
 }
 
 } // namespace
@@ -374,6 +390,7 @@ void CoreState::pokeSfr(uint8_t address, uint8_t value) {
         }
         return;
     case CKCON:
+        ++effects;
         syncTimers();
         reg(CKCON) = value;
         stretch = value & 7;
@@ -390,6 +407,7 @@ void CoreState::pokeSfr(uint8_t address, uint8_t value) {
     case RCAP2H:
     case TL2:
     case TH2:
+        ++effects;
         syncTimers();
         reg(address) = value;
         scheduleTimers();
@@ -423,6 +441,18 @@ uint8_t CoreState::readSfr(uint8_t address) {
         lastUnknown = address;
         return reg(address);
     default:
+        switch (address) {
+        case TL0:
+        case TL1:
+        case TH0:
+        case TH1:
+        case TL2:
+        case TH2:
+            ++effects; // the program looks at time
+            break;
+        default:
+            break;
+        }
         return peekSfr(address);
     }
 }
@@ -433,6 +463,7 @@ void CoreState::writeSfr(uint8_t address, uint8_t value) {
         reg(address) = value;
         return;
     case Claimed:
+        ++effects;
         bus.writeSfr(address, value);
         return;
     case Unknown:

@@ -34,6 +34,7 @@ struct CoreState {
     uint8_t sfrs[128] = {}; // indexed by address - 0x80
     Kind kind[128] = {};
     uint16_t pc = 0;
+    uint16_t instructionPc = 0; // of the instruction reading through the Bus
     uint64_t clocks = 0;
     uint64_t instructions = 0;
 
@@ -71,6 +72,9 @@ struct CoreState {
     // which a running timer sets an overflow flag that is clear now.
     uint64_t timerSync = 0;
     uint64_t nextTimerEvent = kNever;
+
+    // Effects a comparison of RAM and SFRs cannot see (see StateMark).
+    uint64_t effects = 0;
 
     uint64_t unknownAccesses = 0;
     uint8_t lastUnknown = 0;

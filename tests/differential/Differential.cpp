@@ -179,10 +179,16 @@ constexpr int64_t StuckNs = 30'000'000'000;
 constexpr int64_t ReplyTimeoutNs = 10'000'000'000;
 constexpr int64_t SliceNs = 10'000'000;
 
-void takeIn(Fx2Chip &chip, QByteArray &reply, QList<int> &sizes) {
+void noteCycles(Fx2Chip &chip, Outcome &o) {
+    const EmulatedCore::Statistics s = chip.emulatedCore()->statistics();
+    o.cycles << QStringLiteral("%1/%2").arg(s.clocks).arg(s.instructions);
+}
+
+void takeIn(Fx2Chip &chip, QByteArray &reply, QList<int> &sizes, Outcome &o) {
     const QByteArray p = chip.takeIn(InEndpoint);
     reply += p;
     sizes << int(p.size());
+    noteCycles(chip, o);
 }
 
 QByteArray shippedImage() {
@@ -202,7 +208,7 @@ void idle(Fx2Chip &chip, Outcome &o) {
         if (chip.hasIn(InEndpoint)) {
             QByteArray stray;
             QList<int> sizes;
-            takeIn(chip, stray, sizes);
+            takeIn(chip, stray, sizes, o);
             if (!o.replies.isEmpty()) {
                 o.replies.last() += stray;
                 o.packetSizes.last() += sizes;
@@ -227,8 +233,9 @@ Outcome runEmulated(const Transactions &transactions, const Setup &setup) {
     chip.powerOn();
     chip.setPortAInputs(setup.portA);
     chip.setAdapterFirmware(image);
-    chip.bootWithFirmware();
     EmulatedCore *core = chip.emulatedCore();
+    core->setSkipPolling(setup.skipPolling);
+    chip.bootWithFirmware();
     for (const Transaction &t : transactions) {
         // The host would not wait when it asked no reply; here the chip idles.
         if (t.startsQuiet())
@@ -244,6 +251,7 @@ Outcome runEmulated(const Transactions &transactions, const Setup &setup) {
                 break;
             }
             chip.receiveOut(OutEndpoint, p);
+            noteCycles(chip, o);
         }
         // As the host does: wait for the reply it asked for (with the host's
         // time-out), then go on at once.
@@ -254,7 +262,7 @@ Outcome runEmulated(const Transactions &transactions, const Setup &setup) {
                                [&] { return chip.hasIn(InEndpoint); }))
                 stuck = true;
             else
-                takeIn(chip, reply, sizes);
+                takeIn(chip, reply, sizes, o);
         }
         if (stuck)
             o.stuck = true;
@@ -262,7 +270,9 @@ Outcome runEmulated(const Transactions &transactions, const Setup &setup) {
         o.packetSizes << sizes;
     }
     idle(chip, o);
+    noteCycles(chip, o);
     bench.finish(o);
+    o.pollSkips = core->statistics().pollSkips;
     o.portAOutputs = core->peripherals().portAOutputEnable();
     o.clean = core->fault() == mcs51::Fault::None &&
               core->peripherals().unknownAccessCount() == 0 &&

@@ -10,6 +10,7 @@
 #include <QList>
 #include <QMetaType>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 
@@ -40,6 +41,7 @@ struct Setup {
     bool highSpeed = true;
     uint8_t portA = 0xA5; // pin levels of port A
     int64_t eepromWriteCycleNs = 5'000'000;
+    bool skipPolling = true; // the emulated chip's, to check it changes nothing
 };
 
 struct Outcome {
@@ -58,6 +60,10 @@ struct Outcome {
     int64_t busNs = 0;
     bool stuck = false; // a packet never taken, or no end to the transaction
     bool clean = true;  // no CPU fault, no register the chip model lacks
+    // The emulated chip's CPU cycles and instructions whenever the host took
+    // or gave a packet, and the polling turns it skipped.
+    QStringList cycles;
+    int pollSkips = 0;
 
     QString describe() const;
 };

@@ -218,6 +218,8 @@ QString differences(const Transactions &transactions, const Setup &setup = Setup
     return QString();
 }
 
+void addAnyBytes(int count);
+
 } // namespace
 
 class TestDifferential : public QObject {
@@ -236,6 +238,8 @@ private slots:
     void randomStreams();
     void anyBytes_data();
     void anyBytes();
+    void skippedPollingChangesNothing_data();
+    void skippedPollingChangesNothing();
 };
 
 void TestDifferential::sameOutcome_data() {
@@ -624,7 +628,12 @@ void TestDifferential::randomStreams() {
 // extended blocks come with any length and sub-code.
 void TestDifferential::anyBytes_data() {
     QTest::addColumn<Transactions>("transactions");
+    addAnyBytes(1500);
+}
 
+namespace {
+// Rows of `count` random transaction sequences, the same every run.
+void addAnyBytes(int count) {
     static const uint8_t codes[] = {0x00, 0x01, 0x11, 0x12, 0x13, 0x13, 0x14, 0x14, 0x30, 0x30};
     static const uint8_t addresses[] = {0xA2, 0xA3, 0x90, 0x91, 0xA1};
     QRandomGenerator random(4242u);
@@ -661,10 +670,10 @@ void TestDifferential::anyBytes_data() {
         }
         return bytes;
     };
-    for (int i = 0; i < 1500; ++i) {
+    for (int i = 0; i < count; ++i) {
         Transactions transactions;
-        const int count = 1 + int(random.bounded(2));
-        for (int t = 0; t < count; ++t) {
+        const int n = 1 + int(random.bounded(2));
+        for (int t = 0; t < n; ++t) {
             Transaction one = tx(stream(), int(random.bounded(12)));
             const int fault = int(random.bounded(100));
             if (fault < 6)
@@ -678,6 +687,7 @@ void TestDifferential::anyBytes_data() {
         QTest::addRow("bytes %d", i) << transactions;
     }
 }
+} // namespace
 
 void TestDifferential::anyBytes() {
     QFETCH(Transactions, transactions);
@@ -693,6 +703,44 @@ void TestDifferential::anyBytes() {
                        QString::fromLatin1(t.stream.toHex(' ')) + QLatin1Char('\n');
         QFAIL(qPrintable(streams + difference));
     }
+}
+
+// The emulated chip skips the turns of the firmware's polling loops; with
+// and without that, everything the chip does must be the same to the cycle:
+// replies, every bus event with its time, the CPU's cycle and instruction
+// counts whenever the host takes or gives a packet, and what the slaves and
+// port A are left with.
+void TestDifferential::skippedPollingChangesNothing_data() {
+    sameOutcome_data();
+    const QByteArray longRead = eepromRead(0x1F00, 600);
+    for (const bool fast : {false, true}) {
+        QByteArray s = longRead;
+        s[3] = char(fast ? 0x12 : 0x11);
+        QTest::addRow("600-byte read at %d kHz", fast ? 400 : 100) << Transactions{tx(s, 601)};
+    }
+    addAnyBytes(150);
+}
+
+void TestDifferential::skippedPollingChangesNothing() {
+    QFETCH(Transactions, transactions);
+    Setup stepping;
+    stepping.skipPolling = false;
+    const Outcome a = runEmulated(transactions);
+    const Outcome b = runEmulated(transactions, stepping);
+    QCOMPARE(b.pollSkips, 0);
+    // At 100 kHz the firmware waits out most of every byte.
+    if (QByteArray(QTest::currentDataTag()).contains("100 kHz"))
+        QVERIFY(a.pollSkips > 100);
+    QCOMPARE(a.stuck, b.stuck);
+    QCOMPARE(a.clean, b.clean);
+    QCOMPARE(a.replies, b.replies);
+    QCOMPARE(a.packetSizes, b.packetSizes);
+    QCOMPARE(a.timedEvents, b.timedEvents);
+    QCOMPARE(a.cycles, b.cycles);
+    QCOMPARE(a.busNs, b.busNs);
+    QCOMPARE(a.eeprom, b.eeprom);
+    QCOMPARE(a.sensorRegisters, b.sensorRegisters);
+    QCOMPARE(a.portAOutputs, b.portAOutputs);
 }
 
 QTEST_GUILESS_MAIN(TestDifferential)

@@ -25,7 +25,7 @@ struct Bench {
     explicit Bench(bool reference = false, bool highSpeed = true) {
         chip = std::make_shared<Fx2Chip>();
         if (reference)
-            chip->useReferenceCore();
+            chip->setCore(std::make_unique<ReferenceCore>(chip->bus()));
         chip->setHighSpeed(highSpeed);
         eeprom = std::make_shared<Eeprom24>();
         chip->bus().attach(eeprom);

@@ -1,4 +1,5 @@
 #include "Fx2Chip.h"
+#include "ReferenceCore.h"
 #include "SimTestUtil.h"
 
 #include "adapter_wire.h"
@@ -262,7 +263,7 @@ private slots:
         QFETCH(bool, runs);
         const QByteArray image = testFirmwareImage();
         Fx2Chip chip;
-        chip.useReferenceCore();
+        chip.setCore(std::make_unique<ReferenceCore>(chip.bus()));
         chip.setAdapterFirmware(image);
         QVERIFY(chip.cpuHeld());
         if (scenario == "download" || scenario == "hold" || scenario == "twice") {
@@ -301,7 +302,7 @@ private slots:
         const QByteArray image = testFirmwareImage();
         Fx2Chip chip;
         // Nothing may run that could change the RAM it reads back.
-        chip.useReferenceCore();
+        chip.setCore(std::make_unique<ReferenceCore>(chip.bus()));
         download(chip, image);
         QCOMPARE(readMemory(chip, 0x0000, 4096), image.left(4096));
         QCOMPARE(readMemory(chip, 0x3FF0, 16), image.right(16));
@@ -330,7 +331,7 @@ private slots:
 
     void endpointDataReachesTheCoreOnlyWhenRunning() {
         Fx2Chip chip;
-        chip.useReferenceCore();
+        chip.setCore(std::make_unique<ReferenceCore>(chip.bus()));
         chip.setAdapterFirmware(testFirmwareImage());
         chip.receiveOut(0x04, hex("0A 00 01 00 00 01 00 14"));
         QVERIFY(!chip.hasIn(0x88));

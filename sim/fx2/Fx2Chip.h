@@ -14,13 +14,12 @@
 #include <memory>
 
 class EmulatedCore;
-class ReferenceCore;
 
 // An EZ-USB FX2 on the bus: its USB core with the chip's default identity
 // and descriptors, the built-in load request 0xA0 that reads and writes RAM
 // and CPUCS, the standard requests, and behind it what runs once the host
-// releases the CPU (the emulated 8051 with the FX2's peripherals, or for
-// tests the reference model of the firmware).
+// releases the CPU (the emulated 8051 with the FX2's peripherals, or a core
+// a test sets).
 //
 // Which requests reach the firmware: the chip's reference tells, in its
 // chapter on enumeration and ReNumeration, that with USBCS.RENUM = 0 (as at
@@ -63,16 +62,12 @@ public:
     void setCore(std::unique_ptr<Fx2Core> core);
     // The emulated 8051 with the FX2's peripherals, executing the RAM.
     void useEmulatedCore();
-    // The reference model of the adapter firmware in place of the CPU: it
-    // runs only when the RAM holds the registered image.
-    void useReferenceCore();
     // The emulated CPU with the FX2's peripherals when that is what runs (as
     // by default), else null.
     EmulatedCore *emulatedCore();
-    ReferenceCore *referenceCore();
 
-    // The image bootWithFirmware loads, and the one the reference core
-    // recognises.
+    // The image bootWithFirmware loads, and the one a core that models the
+    // firmware (see Fx2Core::modelsFirmware) stands for.
     void setAdapterFirmware(const QByteArray &image) { firmware_ = image; }
     const QByteArray &adapterFirmware() const { return firmware_; }
 

@@ -9,12 +9,12 @@
 
 // What runs behind the simulated chip's USB core once the CPU is released:
 // the emulated 8051 with the FX2's peripherals executing the RAM, or (for
-// differential tests) the reference model of the adapter firmware. The chip
+// differential tests) a model of the adapter firmware. The chip
 // answers the requests its USB core serves itself; everything else on the
 // control endpoint and all endpoint data go here.
 //
 // Time: a core has a clock (nowNs) that runUntil moves forward. A core that
-// does its work at once (the reference model) lets its clock jump by the bus
+// does its work at once (a model of the firmware) lets its clock jump by the bus
 // time of what it did.
 class Fx2Core {
 public:
@@ -29,6 +29,10 @@ public:
     virtual void startUp(bool highSpeed) = 0;
     // The host holds the CPU in reset again.
     virtual void hold() {}
+
+    // A model of the adapter firmware rather than a CPU: the chip runs it
+    // only when its RAM holds the image the model stands for.
+    virtual bool modelsFirmware() const { return false; }
 
     // A core that does its work at once keeps only this clock.
     virtual int64_t nowNs() const { return clockNs_; }

@@ -1,5 +1,5 @@
-#ifndef BRANTLE_SIM_REFERENCECORE_H
-#define BRANTLE_SIM_REFERENCECORE_H
+#ifndef BRANTLE_TESTS_ORACLE_REFERENCECORE_H
+#define BRANTLE_TESTS_ORACLE_REFERENCECORE_H
 
 #include "Fx2Core.h"
 #include "I2cBus.h"
@@ -23,6 +23,7 @@ public:
 
     explicit ReferenceCore(I2cBus &bus);
 
+    bool modelsFirmware() const override { return true; }
     void startUp(bool highSpeed) override;
     // Its work takes no time of its own: the clock is the bus's.
     int64_t nowNs() const override { return bus_.nowNs(); }

@@ -1,6 +1,5 @@
 #include "Fx2Chip.h"
 
-#include "ReferenceCore.h"
 #include "adapter_wire.h"
 
 #include "EmulatedCore.h"
@@ -86,16 +85,8 @@ void Fx2Chip::useEmulatedCore() {
     setCore(std::make_unique<EmulatedCore>(bus_, ram_.data(), scratch_.data()));
 }
 
-void Fx2Chip::useReferenceCore() {
-    setCore(std::make_unique<ReferenceCore>(bus_));
-}
-
 EmulatedCore *Fx2Chip::emulatedCore() {
     return dynamic_cast<EmulatedCore *>(core_.get());
-}
-
-ReferenceCore *Fx2Chip::referenceCore() {
-    return dynamic_cast<ReferenceCore *>(core_.get());
 }
 
 void Fx2Chip::powerOn() {
@@ -122,7 +113,7 @@ QByteArray Fx2Chip::ram() const {
     return QByteArray(reinterpret_cast<const char *>(ram_.data()), RamSize);
 }
 
-// The reference model cannot execute code: it stands for the adapter
+// A model of the firmware cannot execute code: it stands for the adapter
 // firmware only where the RAM holds that very image.
 bool Fx2Chip::recognised() const {
     return !firmware_.isEmpty() && firmware_.size() <= RamSize &&
@@ -145,7 +136,7 @@ void Fx2Chip::writeCpucs(uint8_t value) {
     if (!cpuHeld_)
         return;
     cpuHeld_ = false;
-    running_ = !referenceCore() || recognised();
+    running_ = !core_->modelsFirmware() || recognised();
     bus_.advanceTo(heldNs_);
     if (running_)
         core_->startUp(highSpeed_);
