@@ -6,9 +6,9 @@
 #include "SimUsbStack.h"
 #include "TemperatureSensor.h"
 #include "TransactionLogPane.h"
+#include "ValuePlot.h"
 #include "WatchPane.h"
 
-#include <QChartView>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTableWidget>
@@ -205,7 +205,7 @@ void TestWatch::plotSavesAsPng() {
     QVERIFY(pane.savePlot(path));
     QImage image(path);
     QVERIFY(!image.isNull());
-    QCOMPARE(image.size(), pane.chartView->size());
+    QCOMPARE(image.size(), pane.valuePlot->size());
     QVERIFY(!pane.savePlot(dir.filePath(QStringLiteral("no/such/plot.png"))));
 }
 
