@@ -199,24 +199,27 @@ void ValuePlot::layoutValueAxes(int plotHeight) {
             high += pad;
         }
         const double step = niceStep(high - low, wanted);
-        a.low = std::floor(low / step) * step;
-        a.high = std::ceil(high / step) * step;
-        if (!(a.high > a.low)) {
-            // The values are too large for the step to tell apart.
-            a.low = low;
-            a.high = high;
-        }
-        const int decimals = decimalsFor(step);
-        const double largest = qMax(std::abs(a.low), std::abs(a.high));
-        const int count = int(std::llround((a.high - a.low) / step));
+        // Whole multiples of the step at both ends, so that the ends are
+        // ticks and every tick lies within them however the sums round.
+        const double first = std::floor(low / step);
+        const double last = std::ceil(high / step);
+        const double count = last - first;
         int width = 0;
         if (count >= 1 && count <= 1000) {
-            for (int i = 0; i <= count; ++i) {
-                const double value = a.low + step * i;
+            a.low = first * step;
+            a.high = last * step;
+            const int decimals = decimalsFor(step);
+            const double largest = qMax(std::abs(a.low), std::abs(a.high));
+            for (int i = 0; i <= int(count); ++i) {
+                const double value = i == int(count) ? a.high : (first + i) * step;
                 a.ticks.append(value);
                 a.labels.append(tickLabel(value, step, decimals, largest));
                 width = qMax(width, fm.horizontalAdvance(a.labels.last()));
             }
+        } else {
+            // Values too large for the step to tell apart: no ticks.
+            a.low = low;
+            a.high = high;
         }
         const QString title = a.unit.isEmpty() ? tr("value") : a.unit;
         m_axisWidths.append(qMax(width + tickLength + 2 * labelGap, fm.horizontalAdvance(title)) +

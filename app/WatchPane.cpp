@@ -86,7 +86,10 @@ WatchPane::WatchPane(QWidget *parent) : QDockWidget(tr("Watch"), parent) {
     pushButtonPause->setCheckable(true);
     connect(pushButtonPause, &QPushButton::toggled, this, [this](bool paused) {
         pushButtonPause->setText(paused ? tr("Resume") : tr("Pause"));
-        if (!paused)
+        // A redraw already due would show values taken after the pause.
+        if (paused)
+            m_refresh.stop();
+        else
             refresh();
     });
     pushButtonClear = new QPushButton(tr("Clear"), content);
