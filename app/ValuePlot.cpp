@@ -323,7 +323,20 @@ void ValuePlot::paintEvent(QPaintEvent *) {
             painter.drawText(box, (a.left ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter,
                              a.labels.at(t));
         }
-        painter.setPen(text);
+        // With several axes, a unit's title takes its line's colour to tell
+        // which axis a line is read against (when only one line has it).
+        QColor titleColour = text;
+        if (m_axes.size() > 1) {
+            int users = 0;
+            for (const Series &s : m_series)
+                if (s.unit == a.unit && !s.segments.empty()) {
+                    ++users;
+                    titleColour = s.colour;
+                }
+            if (users != 1)
+                titleColour = text;
+        }
+        painter.setPen(titleColour);
         const QString title = a.unit.isEmpty() ? tr("value") : a.unit;
         const QRect titleBox =
             a.left ? QRect(x - w, m_plotRect.top() - fm.height() - 3, w, fm.height())
