@@ -4,6 +4,7 @@
 #include "ValuePlot.h"
 
 #include <QComboBox>
+#include <QEvent>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -165,6 +166,15 @@ WatchPane::WatchPane(QWidget *parent) : QDockWidget(tr("Watch"), parent) {
     m_refresh.setSingleShot(true);
     m_refresh.setInterval(refreshMs);
     connect(&m_refresh, &QTimer::timeout, this, &WatchPane::refresh);
+    valuePlot->installEventFilter(this);
+}
+
+bool WatchPane::eventFilter(QObject *watched, QEvent *event) {
+    // The values are thinned to the plot's width: a plot that grew (the pane
+    // shown, the splitter dragged) needs them thinned again.
+    if (watched == valuePlot && event->type() == QEvent::Resize)
+        scheduleRefresh();
+    return QDockWidget::eventFilter(watched, event);
 }
 
 void WatchPane::setChannels(const QList<WatchChannel> &channels, const QString &problem) {

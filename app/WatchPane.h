@@ -65,6 +65,9 @@ signals:
     // The user changed the channels in the table.
     void channelsEdited(const QList<WatchChannel> &channels);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     struct Trace {
         QString title;

@@ -63,6 +63,7 @@ private slots:
     void timeAxisLabels_data();
     void timeAxisLabels();
     void pauseHoldsThePlot();
+    void widerPlotIsThinnedAgain();
     void redrawsWhileSamplesKeepComing();
     void longWindowIsThinnedNotDropped();
     void tableEditsTheScript();
@@ -290,7 +291,7 @@ void TestWatch::redrawsWhileSamplesKeepComing() {
     QVERIFY(pane.drawnPoints(QStringLiteral("a")) > 0);
 }
 
-// An hour of sends every 20 ms: the chart holds a few points per pixel
+// An hour of sends every 20 ms: the plot holds a few points per pixel
 // column, and the newest and the oldest of the window are still drawn.
 void TestWatch::longWindowIsThinnedNotDropped() {
     WatchPane pane;
@@ -306,6 +307,24 @@ void TestWatch::longWindowIsThinnedNotDropped() {
              qPrintable(QString::number(pane.drawnPoints(titles[0]))));
     QVERIFY(pane.drawnPoints(titles[0]) >= 100);
     QCOMPARE(pane.drawnPieces(titles[0]), 1);
+}
+
+// Thinned while the pane was hidden (the plot a default size), the values are
+// thinned again to the width the plot has once shown.
+void TestWatch::widerPlotIsThinnedAgain() {
+    WatchPane pane;
+    pane.resize(1000, 300);
+    const QDateTime t0 = QDateTime::currentDateTime();
+    for (int i = 0; i < 3000; ++i)
+        pane.addSample(t0.addMSecs(20LL * i), {QStringLiteral("a")}, {double(i % 97)});
+    QTest::qWait(300); // the redraw the samples asked for
+    const int narrow = pane.drawnPoints(QStringLiteral("a"));
+    QVERIFY(narrow > 0);
+    pane.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&pane));
+    QVERIFY(pane.valuePlot->plotRect().width() > 300);
+    QTRY_VERIFY2(pane.drawnPoints(QStringLiteral("a")) > narrow * 2,
+                 qPrintable(QString::number(narrow)));
 }
 
 void TestWatch::tableEditsTheScript() {
