@@ -1,27 +1,22 @@
 #include "WatchPane.h"
 
 #include "Brantle2.h"
+#include "ValuePlot.h"
 
-#include <QChart>
-#include <QChartView>
 #include <QComboBox>
-#include <QDateTimeAxis>
+#include <QEvent>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
-#include <QLegendMarker>
-#include <QLineSeries>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSplitter>
 #include <QTableWidget>
 #include <QVBoxLayout>
-#include <QValueAxis>
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 namespace {
 
@@ -71,17 +66,8 @@ WatchPane::WatchPane(QWidget *parent) : QDockWidget(tr("Watch"), parent) {
             tableEdited();
     });
 
-    m_chart = new QChart;
-    m_chart->legend()->setAlignment(Qt::AlignTop);
-    m_chart->setMargins(QMargins(4, 4, 4, 4));
-    m_timeAxis = new QDateTimeAxis(m_chart);
-    m_timeAxis->setFormat(QStringLiteral("HH:mm:ss"));
-    m_timeAxis->setTickCount(7);
-    m_chart->addAxis(m_timeAxis, Qt::AlignBottom);
-    chartView = new QChartView(m_chart, content);
-    chartView->setObjectName(QStringLiteral("chartViewWatch"));
-    chartView->setRenderHint(QPainter::Antialiasing, false);
-    chartView->setMinimumHeight(160);
+    valuePlot = new ValuePlot(content);
+    valuePlot->setObjectName(QStringLiteral("valuePlotWatch"));
 
     comboBoxWindow = new QComboBox(content);
     comboBoxWindow->setObjectName(QStringLiteral("comboBoxWindow"));
@@ -101,7 +87,10 @@ WatchPane::WatchPane(QWidget *parent) : QDockWidget(tr("Watch"), parent) {
     pushButtonPause->setCheckable(true);
     connect(pushButtonPause, &QPushButton::toggled, this, [this](bool paused) {
         pushButtonPause->setText(paused ? tr("Resume") : tr("Pause"));
-        if (!paused)
+        // A redraw already due would show values taken after the pause.
+        if (paused)
+            m_refresh.stop();
+        else
             refresh();
     });
     pushButtonClear = new QPushButton(tr("Clear"), content);
@@ -161,11 +150,10 @@ WatchPane::WatchPane(QWidget *parent) : QDockWidget(tr("Watch"), parent) {
 
     auto *splitter = new QSplitter(Qt::Horizontal, content);
     splitter->addWidget(tableWidgetChannels);
-    splitter->addWidget(chartView);
+    splitter->addWidget(valuePlot);
     splitter->setStretchFactor(0, 0);
     splitter->setStretchFactor(1, 1);
     splitter->setSizes({360, 640});
-    chartView->setMinimumWidth(320);
     auto *layout = new QVBoxLayout(content);
     layout->setContentsMargins(2, 2, 2, 2);
     layout->setSpacing(2);
@@ -178,6 +166,15 @@ WatchPane::WatchPane(QWidget *parent) : QDockWidget(tr("Watch"), parent) {
     m_refresh.setSingleShot(true);
     m_refresh.setInterval(refreshMs);
     connect(&m_refresh, &QTimer::timeout, this, &WatchPane::refresh);
+    valuePlot->installEventFilter(this);
+}
+
+bool WatchPane::eventFilter(QObject *watched, QEvent *event) {
+    // The values are thinned to the plot's width: a plot that grew (the pane
+    // shown, the splitter dragged) needs them thinned again.
+    if (watched == valuePlot && event->type() == QEvent::Resize)
+        scheduleRefresh();
+    return QDockWidget::eventFilter(watched, event);
 }
 
 void WatchPane::setChannels(const QList<WatchChannel> &channels, const QString &problem) {
@@ -307,11 +304,8 @@ void WatchPane::scheduleRefresh() {
 }
 
 void WatchPane::clear() {
-    for (Trace &t : m_traces) {
+    for (Trace &t : m_traces)
         t.points.clear();
-        for (QLineSeries *piece : t.pieces)
-            piece->clear();
-    }
     m_filling = true;
     for (int row = 0; row < tableWidgetChannels->rowCount(); ++row)
         if (QTableWidgetItem *item = tableWidgetChannels->item(row, LastColumn))
@@ -332,23 +326,13 @@ bool WatchPane::isPaused() const {
     return pushButtonPause->isChecked();
 }
 
-QValueAxis *WatchPane::axisFor(const QString &unit) {
-    if (QValueAxis *axis = m_axes.value(unit))
-        return axis;
-    auto *axis = new QValueAxis(m_chart);
-    axis->setTitleText(unit.isEmpty() ? tr("value") : unit);
-    axis->setLabelFormat(QStringLiteral("%.4g"));
-    m_chart->addAxis(axis, m_axes.size() % 2 == 0 ? Qt::AlignLeft : Qt::AlignRight);
-    m_axes.insert(unit, axis);
-    return axis;
-}
-
 void WatchPane::refresh() {
     const qint64 endMs = m_newestMs > 0 ? m_newestMs : QDateTime::currentMSecsSinceEpoch();
     const qint64 startMs = endMs - qint64(m_windowSeconds) * 1000;
-    const double columns = qMax(100.0, m_chart->plotArea().width());
+    const double columns = qMax(100, valuePlot->plotRect().width());
     const double bucketMs = double(endMs - startMs) / columns;
-    QHash<QString, std::pair<double, double>> ranges; // unit: lowest, highest
+    std::vector<ValuePlot::Series> drawn;
+    drawn.reserve(m_traces.size());
 
     for (size_t n = 0; n < m_traces.size(); ++n) {
         Trace &t = m_traces[n];
@@ -360,8 +344,6 @@ void WatchPane::refresh() {
                                      [](const QPointF &p, double x) { return p.x() < x; });
         qint64 bucket = -1;
         QPointF low, high;
-        double lowest = std::numeric_limits<double>::infinity();
-        double highest = -lowest;
         auto flush = [&] {
             if (bucket < 0)
                 return;
@@ -394,75 +376,41 @@ void WatchPane::refresh() {
                 if (it->y() > high.y())
                     high = *it;
             }
-            lowest = qMin(lowest, it->y());
-            highest = qMax(highest, it->y());
         }
         flush();
-        if (lowest <= highest) {
-            const auto range = ranges.find(t.unit);
-            if (range == ranges.end()) {
-                ranges.insert(t.unit, {lowest, highest});
-            } else {
-                range->first = qMin(range->first, lowest);
-                range->second = qMax(range->second, highest);
-            }
-        }
-        if (pieces.back().isEmpty() && pieces.size() > 1)
+        if (pieces.back().isEmpty())
             pieces.pop_back();
 
-        const QColor colour = traceColours[n % std::size(traceColours)];
-        while (t.pieces.size() < pieces.size()) {
-            auto *series = new QLineSeries;
-            series->setName(t.title);
-            series->setPen(QPen(colour, 1.5));
-            m_chart->addSeries(series);
-            series->attachAxis(m_timeAxis);
-            series->attachAxis(axisFor(t.unit));
-            const auto markers = m_chart->legend()->markers(series);
-            for (QLegendMarker *marker : markers)
-                marker->setVisible(t.pieces.empty());
-            t.pieces.push_back(series);
-        }
-        for (size_t i = 0; i < t.pieces.size(); ++i) {
-            if (i < pieces.size())
-                t.pieces[i]->replace(pieces[i]);
-            else if (t.pieces[i]->count() > 0)
-                t.pieces[i]->clear();
-        }
+        ValuePlot::Series series;
+        series.name = t.title;
+        series.unit = t.unit;
+        series.colour = traceColours[n % std::size(traceColours)];
+        series.segments = std::move(pieces);
+        drawn.push_back(std::move(series));
     }
-    m_timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(startMs),
-                         QDateTime::fromMSecsSinceEpoch(endMs));
-    m_timeAxis->setFormat(m_windowSeconds <= 60 ? QStringLiteral("HH:mm:ss")
-                                                : QStringLiteral("HH:mm"));
-    for (auto it = m_axes.begin(); it != m_axes.end(); ++it) {
-        if (!ranges.contains(it.key()))
-            continue;
-        auto [low, high] = ranges.value(it.key());
-        const double pad = high > low ? (high - low) * 0.1 : qMax(1.0, std::abs(high) * 0.05);
-        it.value()->setRange(low - pad, high + pad);
-    }
+    valuePlot->setData(std::move(drawn), startMs, endMs);
 }
 
 int WatchPane::drawnPoints(const QString &title) const {
     int count = 0;
-    for (const Trace &t : m_traces)
-        if (t.title == title)
-            for (const QLineSeries *piece : t.pieces)
-                count += int(piece->count());
+    for (const ValuePlot::Series &s : valuePlot->series())
+        if (s.name == title)
+            for (const QList<QPointF> &piece : s.segments)
+                count += int(piece.size());
     return count;
 }
 
 int WatchPane::drawnPieces(const QString &title) const {
     int count = 0;
-    for (const Trace &t : m_traces)
-        if (t.title == title)
-            for (const QLineSeries *piece : t.pieces)
-                count += piece->count() > 0;
+    for (const ValuePlot::Series &s : valuePlot->series())
+        if (s.name == title)
+            for (const QList<QPointF> &piece : s.segments)
+                count += !piece.isEmpty();
     return count;
 }
 
 bool WatchPane::savePlot(const QString &path) const {
-    return chartView->grab().save(path, "PNG");
+    return valuePlot->grab().save(path, "PNG");
 }
 
 void WatchPane::savePlotClicked() {

@@ -5,26 +5,21 @@
 
 #include <QDateTime>
 #include <QDockWidget>
-#include <QHash>
 #include <QPointF>
 #include <QTimer>
 
 #include <deque>
 #include <vector>
 
-class QChart;
-class QChartView;
 class QComboBox;
-class QDateTimeAxis;
 class QLabel;
-class QLineSeries;
 class QPushButton;
 class QTableWidget;
-class QValueAxis;
+class ValuePlot;
 
 // The dock that watches the channels of the script's watch lines: a table of
 // the channels (edited here, written back into the script as watch lines)
-// with the last value of each, and a live chart of the values over a time
+// with the last value of each, and a live plot of the values over a time
 // window, one axis per unit. A send that gave no value leaves a gap.
 //
 // Samples are kept for the longest window (an hour) and drawn at most ten
@@ -48,16 +43,16 @@ public:
     void setWindowSeconds(int seconds);
     int windowSeconds() const { return m_windowSeconds; }
     bool isPaused() const;
-    // Redraws the chart from the samples now, as the refresh timer does.
+    // Redraws the plot from the samples now, as the refresh timer does.
     void refresh();
-    // How many points the chart holds for `title`, and where the gaps fall
-    // (the number of line pieces).
+    // How many points the plot draws for `title`, and where the gaps fall
+    // (the number of unbroken line pieces).
     int drawnPoints(const QString &title) const;
     int drawnPieces(const QString &title) const;
     bool savePlot(const QString &path) const;
 
     QTableWidget *tableWidgetChannels;
-    QChartView *chartView;
+    ValuePlot *valuePlot;
     QComboBox *comboBoxWindow;
     QPushButton *pushButtonPause;
     QPushButton *pushButtonClear;
@@ -70,18 +65,17 @@ signals:
     // The user changed the channels in the table.
     void channelsEdited(const QList<WatchChannel> &channels);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     struct Trace {
         QString title;
         QString unit;
         std::deque<QPointF> points; // x: ms since the epoch; y: NaN for a gap
-        std::vector<QLineSeries *> pieces;
-        double last = 0.0;
-        bool hasLast = false;
     };
 
     Trace &trace(const QString &title);
-    QValueAxis *axisFor(const QString &unit);
     void fillTable();
     void tableEdited();
     void scheduleRefresh();
@@ -91,9 +85,6 @@ private:
 
     QList<WatchChannel> m_channels;
     std::vector<Trace> m_traces;
-    QHash<QString, QValueAxis *> m_axes;
-    QChart *m_chart;
-    QDateTimeAxis *m_timeAxis;
     QTimer m_refresh;
     int m_windowSeconds = 60;
     qint64 m_newestMs = 0;

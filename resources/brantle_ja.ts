@@ -623,6 +623,17 @@ Sent: %3</source>
     </message>
   </context>
   <context>
+    <name>ValuePlot</name>
+    <message>
+      <source>value</source>
+      <translation>値</translation>
+    </message>
+    <message>
+      <source>No values to show</source>
+      <translation>表示する値がありません</translation>
+    </message>
+  </context>
+  <context>
     <name>WatchPane</name>
     <message>
       <source>Watch</source>
@@ -727,10 +738,6 @@ Sent: %3</source>
     <message>
       <source>(none)</source>
       <translation>(なし)</translation>
-    </message>
-    <message>
-      <source>value</source>
-      <translation>値</translation>
     </message>
     <message>
       <source>Save Plot</source>
