@@ -17,8 +17,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#ifndef _WIN32
 #include <csignal>
 #include <sys/resource.h>
+#endif
 
 namespace {
 
@@ -33,8 +35,12 @@ Run cli(const QStringList &arguments, const QByteArray &input,
         const std::function<void()> &inChild = {}) {
     QProcess process;
     process.setProcessEnvironment(environment);
+#ifdef _WIN32
+    Q_ASSERT(!inChild); // no child set-up on Windows: the tests that need one skip there
+#else
     if (inChild)
         process.setChildProcessModifier(inChild);
+#endif
     process.start(QStringLiteral(BRANTLE_CLI), arguments);
     Run run;
     if (!process.waitForStarted())
@@ -517,6 +523,9 @@ void TestCli::logRecordsEverySend() {
 // A log that cannot take the next row (here: the file-size limit, as a full
 // disk would) ends the run with its own status, not with a lost record.
 void TestCli::logThatStopsGrowingEndsTheRun() {
+#ifdef _WIN32
+    QSKIP("no limit on file sizes on Windows to make the log's disk look full");
+#else
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("full.csv"));
     const Run run = cli({"--sim", "--repeat", "5", "--interval", "0", "--log", path}, "91 FF ;",
@@ -533,6 +542,7 @@ void TestCli::logThatStopsGrowingEndsTheRun() {
     QVERIFY2(error.isEmpty(), qPrintable(error));
     QCOMPARE(rows.size(), 2); // what fits: the header and whole rows only
     QCOMPARE(run.out.count("91 19 ;\n"), 2);
+#endif
 }
 
 void TestCli::inputLimit_data() {
@@ -598,7 +608,9 @@ void TestCli::inputLimit() {
 void TestCli::runningOutOfMemoryEndsInAMessage() {
 #if defined(__SANITIZE_ADDRESS__)
     QSKIP("AddressSanitizer needs more address space than the limit leaves");
-#endif
+#elif defined(_WIN32)
+    QSKIP("no limit on a process's address space on Windows");
+#else
     QTemporaryDir dir;
     const QString name = dir.filePath(QStringLiteral("large.txt"));
     QFile file(name);
@@ -620,6 +632,7 @@ void TestCli::runningOutOfMemoryEndsInAMessage() {
     QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
     QCOMPARE(cli.readAllStandardError(), QByteArray("brantle-cli: out of memory\n"));
     QCOMPARE(cli.exitCode(), int(ExitDeviceError));
+#endif
 }
 
 void TestCli::repeatExitsWithTheWorstStatus_data() {

@@ -162,6 +162,8 @@ void TestMyQTextEdit::saveReportsUnwritablePlaces() {
 // A write that fails half-way (here: the file-size limit, as a full disk
 // would) must not leave the user with a truncated file.
 void TestMyQTextEdit::failingWriteKeepsTheOldFile() {
+    if (!FileSizeLimit::works)
+        QSKIP("no limit on file sizes here to make a write fail half-way");
     const QString path = m_dir.filePath(QStringLiteral("precious.txt"));
     const QByteArray old("A2 00 00 , A3 FF ;\n");
     writeFile(path, old);
@@ -207,6 +209,8 @@ void TestMyQTextEdit::savingKeepsWhatTheFileIs() {
     const QString twin = dir.filePath(QStringLiteral("twin.txt"));
     const QByteArray old("A2 00 00 , A3 FF ;\n");
     writeFile(path, old);
+    if (tooBig && !FileSizeLimit::works)
+        QSKIP("no limit on file sizes here to make a write fail half-way");
     FileTrait trait(kind, path, twin);
     if (trait.skip)
         QSKIP(trait.skip);

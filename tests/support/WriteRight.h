@@ -6,14 +6,29 @@
 #include <QProcess>
 
 #include <functional>
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 inline bool writable(const QString &path) {
+#ifdef _WIN32
+    return ::_waccess(reinterpret_cast<const wchar_t *>(path.utf16()), 2) == 0;
+#else
     return ::access(QFile::encodeName(path).constData(), W_OK) == 0;
+#endif
 }
 
 inline bool chattr(const QString &flag, const QString &path) {
+#ifdef _WIN32
+    Q_UNUSED(flag);
+    Q_UNUSED(path);
+    return false;
+#else
     return QProcess::execute(QStringLiteral("chattr"), {flag, path}) == 0;
+#endif
 }
 
 // Takes the right to write `path` away, as far as this process can: the mode
@@ -21,6 +36,11 @@ inline bool chattr(const QString &flag, const QString &path) {
 // not stop). An immutable folder takes no new file, while the files in it
 // stay writable. Returns how to undo it, or nothing when it cannot be done.
 inline std::function<void()> withhold(const QString &path) {
+#ifdef _WIN32
+    // A folder's read-only attribute does not keep files out of it.
+    if (QFileInfo(path).isDir())
+        return {};
+#endif
     const QFile::Permissions before = QFile::permissions(path);
     QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup |
                                     QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
@@ -42,13 +62,22 @@ public:
     FileTrait(const QString &kind, const QString &path, const QString &twin = QString()) {
         const QByteArray name = QFile::encodeName(path);
         if (kind == QLatin1String("hard link")) {
+#ifdef _WIN32
+            if (!CreateHardLinkW(reinterpret_cast<const wchar_t *>(twin.utf16()),
+                                 reinterpret_cast<const wchar_t *>(path.utf16()), nullptr))
+#else
             if (::link(name.constData(), QFile::encodeName(twin).constData()) != 0)
+#endif
                 failure = QStringLiteral("cannot link ") + twin;
         } else if (kind == QLatin1String("other owner")) {
+#ifdef _WIN32
+            skip = "giving a file to another owner takes a privilege the tests do not have";
+#else
             if (::geteuid() != 0)
                 skip = "only root can give a file to another owner";
             else if (::chown(name.constData(), 65534, 65534) != 0)
                 failure = QStringLiteral("cannot give ") + path + QStringLiteral(" away");
+#endif
         } else if (kind == QLatin1String("folder")) {
             m_undo = withhold(QFileInfo(path).absolutePath());
             if (!m_undo)
