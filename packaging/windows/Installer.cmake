@@ -3,6 +3,7 @@
 # build into a staging folder:
 #   cmake --build --preset windows --target windows_installer windows_zip
 find_program(BRANTLE_MAKENSIS makensis)
+find_program(BRANTLE_MINGW_STRIP x86_64-w64-mingw32-strip REQUIRED)
 set(stage ${PROJECT_BINARY_DIR}/stage)
 set(BRANTLE_WINDOWS_INSTALLER ${PROJECT_BINARY_DIR}/brantle-${PROJECT_VERSION}-win64-setup.exe
   CACHE INTERNAL "")
@@ -10,7 +11,9 @@ set(BRANTLE_WINDOWS_ZIP ${PROJECT_BINARY_DIR}/brantle-${PROJECT_VERSION}-win64.z
 
 add_custom_target(windows_stage
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${stage}
-  COMMAND ${CMAKE_COMMAND} --install ${PROJECT_BINARY_DIR} --prefix ${stage}/Brantle --strip
+  COMMAND ${CMAKE_COMMAND} --install ${PROJECT_BINARY_DIR} --prefix ${stage}/Brantle
+  COMMAND ${CMAKE_COMMAND} -DSTAGE=${stage}/Brantle -DSTRIP=${BRANTLE_MINGW_STRIP}
+    -P ${CMAKE_CURRENT_SOURCE_DIR}/StripStage.cmake
   DEPENDS brantle brantle-sim brantle-cli windows_runtime
   COMMENT "Installing into ${stage}/Brantle"
   VERBATIM)
