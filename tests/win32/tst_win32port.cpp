@@ -321,6 +321,9 @@ void TestWin32Port::windowFollowsTheDeviceChangeMessage() {
 
 void TestWin32Port::deviceObjectGetsClassAndHandleNotifications() {
     Bench bench;
+    // The bench's own plugging is heard before anyone registers: the system
+    // reports no arrival that came before a registration.
+    QCoreApplication::processEvents();
     const HWND notificationWindow = reinterpret_cast<HWND>(0x1234);
     bench.port.setNotificationWindow(notificationWindow);
     bench.fake.postMessage = [&bench](HWND, UINT, WPARAM wParam, LPARAM lParam) {

@@ -2,6 +2,7 @@
 
 #include "CompletionRecord.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <string>
@@ -106,12 +107,16 @@ bool Win32DriverPort::listDevices(const QUuid &interfaceClass, QStringList &path
 bool Win32DriverPort::devicePath(HDEVINFO list, SP_DEVICE_INTERFACE_DATA &item, QString &path) {
     DWORD needed = 0;
     m_api.SetupDiGetDeviceInterfaceDetailA(list, &item, nullptr, 0, &needed, nullptr);
-    if (needed < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) {
+    const size_t pathOffset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
+    // The size asked for is the path's offset and its characters: on 64-bit
+    // Windows a short path asks for less than the structure's size.
+    if (needed <= pathOffset) {
         m_lastSystemError = m_api.GetLastError();
         return false;
     }
     // One byte more than asked for, zero, ends a path the system left open.
-    std::vector<char> buffer(size_t(needed) + 1, 0);
+    std::vector<char> buffer(
+        std::max(size_t(needed), sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) + 1, 0);
     auto *detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A *>(buffer.data());
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
     SP_DEVINFO_DATA device{};
@@ -120,7 +125,12 @@ bool Win32DriverPort::devicePath(HDEVINFO list, SP_DEVICE_INTERFACE_DATA &item, 
         m_lastSystemError = m_api.GetLastError();
         return false;
     }
-    path = QString::fromLocal8Bit(detail->DevicePath);
+    // DevicePath is declared as a one-character array: handed over as it
+    // stands it would be taken for a string of that one character. The path
+    // ends at its zero, and never past what the system was given.
+    const char *begin = detail->DevicePath;
+    const size_t room = size_t(needed) - pathOffset;
+    path = QString::fromLocal8Bit(begin, qsizetype(qstrnlen(begin, room)));
     return true;
 }
 
