@@ -33,6 +33,14 @@ bool TransactionLogFile::append(const TransactionRecord &record, QString *error)
 
 bool TransactionLogFile::write(const QByteArray &bytes, QString *error) {
     const qint64 end = m_file.size();
+    // Append mode sends every write to the end only where the system does it
+    // (O_APPEND). On Windows it only starts at the end, and reading the
+    // header back left the position after it: the next row would overwrite
+    // the first one.
+    if (m_file.pos() != end && !m_file.seek(end)) {
+        *error = m_file.errorString();
+        return false;
+    }
     if (FileSaver::writeAll(m_file, bytes))
         return true;
     *error = m_file.errorString();

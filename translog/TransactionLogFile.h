@@ -9,7 +9,8 @@
 // header first; an existing one is only appended to. Each row reaches the
 // file before `append` returns, in one write, so that a program ended at any
 // moment leaves whole rows and two writers appending to one file do not mix
-// their rows.
+// their rows (on Linux, where the system appends; on Windows each row goes
+// where the file ended just before it was written).
 //
 // `channels` are the titles of the watched channels' columns. A file that
 // exists must have the same columns: rows of another shape would make the

@@ -35,6 +35,32 @@ bool drop(MyQTextEdit &editor, QMimeData *mime) {
     return true;
 }
 
+// Text files are in the system's 8-bit encoding: UTF-8 on Linux, the ANSI
+// code page on Windows (1252 under a Western locale).
+bool systemEncodingIsUtf8() {
+#ifdef Q_OS_WIN
+    return GetACP() == CP_UTF8;
+#else
+    return true;
+#endif
+}
+
+bool systemCodePageIs1252() {
+#ifdef Q_OS_WIN
+    return GetACP() == 1252;
+#else
+    return false;
+#endif
+}
+
+// The bytes of a text file with these lines: Windows ends them with CR LF.
+QByteArray textFile(QByteArray lines) {
+#ifdef Q_OS_WIN
+    lines.replace("\n", "\r\n");
+#endif
+    return lines;
+}
+
 } // namespace
 
 class TestMyQTextEdit : public QObject {
@@ -86,8 +112,12 @@ void TestMyQTextEdit::loadsFiles_data() {
     QTest::addColumn<QString>("text");
     QTest::newRow("CR LF line ends") << QByteArray("A2 00\r\n;\r\n") << "A2 00\n;\n";
     QTest::newRow("empty file") << QByteArray() << "";
-    QTest::newRow("UTF-8 Japanese")
-        << QByteArray("// \xe8\xaa\xad\xe3\x81\xbf\nA3 FF") << "// 読み\nA3 FF";
+    if (systemEncodingIsUtf8())
+        QTest::newRow("UTF-8 Japanese")
+            << QByteArray("// \xe8\xaa\xad\xe3\x81\xbf\nA3 FF") << "// 読み\nA3 FF";
+    if (systemCodePageIs1252())
+        QTest::newRow("Western text in code page 1252")
+            << QByteArray("// caf\xe9 \x80\nA3 FF") << "// café €\nA3 FF";
 }
 
 void TestMyQTextEdit::loadsFiles() {
@@ -105,10 +135,19 @@ void TestMyQTextEdit::loadReportsMissingFile() {
     MyQTextEdit editor;
     editor.setPlainText(QStringLiteral("kept"));
     MessageBoxCatcher boxes;
-    editor.loadFile(m_dir.filePath(QStringLiteral("none.txt")));
+    const QString path = m_dir.filePath(QStringLiteral("none.txt"));
+    editor.loadFile(path);
     QCOMPARE(boxes.count, 1);
     QCOMPARE(boxes.title, QStringLiteral("File Open Error"));
+#ifdef Q_OS_WIN
+    // The system's words, in the system's language.
+    QFile same(path);
+    QVERIFY(!same.open(QIODevice::ReadOnly));
+    QVERIFY(!same.errorString().isEmpty());
+    QCOMPARE(boxes.text, QStringLiteral("Cannot open file for reading: ") + same.errorString());
+#else
     QCOMPARE(boxes.text, QStringLiteral("Cannot open file for reading: No such file or directory"));
+#endif
     QCOMPARE(boxes.icon, QMessageBox::Critical);
     QCOMPARE(editor.toPlainText(), QStringLiteral("kept"));
 }
@@ -117,16 +156,30 @@ void TestMyQTextEdit::savesFiles_data() {
     QTest::addColumn<QByteArray>("old");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("new file") << QByteArray("<missing>") << "A2 00 ;\n" << QByteArray("A2 00 ;\n");
-    QTest::newRow("over a longer file") << QByteArray(500, 'x') << "A2" << QByteArray("A2");
-    QTest::newRow("Japanese in UTF-8, no byte-order mark")
-        << QByteArray() << "// 読み" << QByteArray("// \xe8\xaa\xad\xe3\x81\xbf");
+    QTest::addColumn<QString>("message"); // empty: saved without a word
+    QTest::newRow("new file") << QByteArray("<missing>") << "A2 00 ;\n"
+                              << textFile("A2 00 ;\n") << QString();
+    QTest::newRow("over a longer file")
+        << QByteArray(500, 'x') << "A2" << QByteArray("A2") << QString();
+    if (systemEncodingIsUtf8())
+        QTest::newRow("Japanese in UTF-8, no byte-order mark")
+            << QByteArray() << "// 読み" << QByteArray("// \xe8\xaa\xad\xe3\x81\xbf") << QString();
+    if (systemCodePageIs1252()) {
+        QTest::newRow("Western text in code page 1252")
+            << QByteArray() << "// café €" << QByteArray("// caf\xe9 \x80") << QString();
+        // A character the code page lacks would come back as another one.
+        QTest::newRow("Japanese in code page 1252 is refused, the file kept")
+            << QByteArray("kept") << "A2 00 ;\n// 読み" << QByteArray("kept")
+            << "Cannot save the text in this system's encoding (CP1252): it cannot hold the "
+               "character \"読\". Nothing was written.";
+    }
 }
 
 void TestMyQTextEdit::savesFiles() {
     QFETCH(QByteArray, old);
     QFETCH(QString, text);
     QFETCH(QByteArray, bytes);
+    QFETCH(QString, message);
     const QString path = m_dir.filePath(QStringLiteral("save-%1.txt").arg(QTest::currentDataTag()));
     if (old != "<missing>")
         writeFile(path, old);
@@ -134,7 +187,8 @@ void TestMyQTextEdit::savesFiles() {
     editor.setPlainText(text);
     MessageBoxCatcher boxes;
     editor.saveFile(path);
-    QCOMPARE(boxes.count, 0);
+    QCOMPARE(boxes.count, message.isEmpty() ? 0 : 1);
+    QCOMPARE(boxes.text, message);
     QCOMPARE(readFile(path), bytes);
 }
 

@@ -74,12 +74,17 @@ void TestChannelColumns::columnsReadBackWithAnIndependentReader() {
              QStringLiteral("4660"));
     QCOMPARE(log.index(1, TransactionLog::ColumnCount).data().toString(), QString());
 
+    const QByteArray csv = log.csv();
+    log.clear();
+    QCOMPARE(log.columnCount(), int(TransactionLog::ColumnCount));
+
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("log.csv"));
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(log.csv());
+    file.write(csv);
     file.close();
+    SKIP_WITHOUT_CSV_READER();
     QString error;
     const QList<QStringList> rows = readCsv(path, &error);
     QVERIFY2(error.isEmpty(), qPrintable(error));
@@ -90,8 +95,6 @@ void TestChannelColumns::columnsReadBackWithAnIndependentReader() {
         QCOMPARE(rows[i + 1].size(), 8);
         QCOMPARE(rows[i + 1].mid(6), values[i]);
     }
-    log.clear();
-    QCOMPARE(log.columnCount(), int(TransactionLog::ColumnCount));
 }
 
 // A file log takes rows of its own columns only: appending rows of another
@@ -125,7 +128,10 @@ void TestChannelColumns::logFileKeepsItsColumns() {
     QFile after(path);
     QVERIFY(after.open(QIODevice::ReadOnly));
     QCOMPARE(after.readAll(), contents);
-    const QList<QStringList> rows = readCsv(path, &error);
+    SKIP_WITHOUT_CSV_READER();
+    QString readError;
+    const QList<QStringList> rows = readCsv(path, &readError);
+    QVERIFY2(readError.isEmpty(), qPrintable(readError));
     QCOMPARE(rows.size(), 3);
     QCOMPARE(rows[1].value(6), QStringLiteral("25"));
     QCOMPARE(rows[2].value(6), QString());

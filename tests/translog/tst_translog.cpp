@@ -115,6 +115,10 @@ void TestTransactionLog::timestamps() {
     QFETCH(QByteArray, tz);
     QFETCH(QDateTime, time);
     QFETCH(QString, text);
+#ifdef Q_OS_WIN
+    if (tz.contains(','))
+        QSKIP("Windows takes daylight saving time from the system, not from a rule in TZ");
+#endif
     TimeZone zone(tz);
     QCOMPARE(TransactionCsv::timestamp(time), text);
 }
@@ -155,6 +159,7 @@ void TestTransactionLog::csvReadsBackWithAnIndependentReader() {
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(log.csv());
     }
+    SKIP_WITHOUT_CSV_READER();
     QString error;
     const QList<QStringList> rows = readCsv(path, &error);
     QVERIFY2(error.isEmpty(), qPrintable(error));
@@ -221,8 +226,17 @@ void TestTransactionLog::logFileThatCannotBeOpened() {
     QTemporaryDir dir;
     TransactionLogFile file;
     QString error;
-    QVERIFY(!file.open(dir.filePath(QStringLiteral("no/such/log.csv")), &error));
+    const QString path = dir.filePath(QStringLiteral("no/such/log.csv"));
+    QVERIFY(!file.open(path, &error));
+#ifdef Q_OS_WIN
+    // The system's words, in the system's language.
+    QFile same(path);
+    QVERIFY(!same.open(QIODevice::ReadWrite));
+    QVERIFY(!same.errorString().isEmpty());
+    QCOMPARE(error, same.errorString());
+#else
     QCOMPARE(error, QStringLiteral("No such file or directory"));
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestTransactionLog)
