@@ -8,6 +8,11 @@
 #include <cstdio>
 #include <utility>
 
+#ifdef Q_OS_WIN
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 namespace {
 
 constexpr qint64 PieceSize = 1024 * 1024;
@@ -23,7 +28,17 @@ ScriptInput::Result ScriptInput::read(const QString &name, QString *text, QStrin
     QFile file;
     bool opened;
     if (name == QLatin1String("-")) {
-        opened = file.open(stdin, QIODevice::ReadOnly);
+        // By its descriptor, not its FILE: on Windows a read from a stdio
+        // stream that has reached the end of a pipe is taken for an error,
+        // so a script piped in would be refused after it was read whole.
+        const int descriptor = fileno(stdin);
+#ifdef Q_OS_WIN
+        // The bytes as they come, as from a file: text mode would end the
+        // script at a Ctrl+Z byte and turn only some line ends into newlines.
+        if (descriptor >= 0)
+            _setmode(descriptor, _O_BINARY);
+#endif
+        opened = file.open(descriptor, QIODevice::ReadOnly, QFileDevice::DontCloseHandle);
     } else {
         file.setFileName(name);
         // A regular file says how large it is: refuse it before reading any of it.
