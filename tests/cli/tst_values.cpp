@@ -1,4 +1,5 @@
 #include "CsvReader.h"
+#include "PrintedLines.h"
 
 #include <QDateTime>
 #include <QProcess>
@@ -25,15 +26,24 @@ Run cli(const QStringList &arguments, const QByteArray &input) {
     if (!process.waitForFinished(30000))
         return run;
     run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = process.readAllStandardOutput();
-    run.err = process.readAllStandardError();
+    run.out = printedLines(process.readAllStandardOutput());
+    run.err = printedLines(process.readAllStandardError());
     return run;
 }
 
-const QByteArray sensorScript("// watch: name=temp bytes=1-2 signed shift=7 scale=0.5 unit=°C\n"
-                              "// watch: name=raw bytes=1-2 order=le\n"
-                              "// watch: name=high bytes=1\n"
-                              "90 00 , 91 FF FF ;      // the sensor at 0x48\n");
+// A script file as the user's editor saves it: in the system's 8-bit
+// encoding (UTF-8 on Linux, the ANSI code page on Windows), as the tool
+// reads it.
+QByteArray scriptFile(const char *utf8) {
+    return QString::fromUtf8(utf8).toLocal8Bit();
+}
+
+QByteArray sensorScript() {
+    return scriptFile("// watch: name=temp bytes=1-2 signed shift=7 scale=0.5 unit=°C\n"
+                      "// watch: name=raw bytes=1-2 order=le\n"
+                      "// watch: name=high bytes=1\n"
+                      "90 00 , 91 FF FF ;      // the sensor at 0x48\n");
+}
 
 } // namespace
 
@@ -55,9 +65,10 @@ void TestValues::linesOfValues_data() {
     QTest::addColumn<QStringList>("fields"); // of each line after the time
     QTest::addColumn<QByteArray>("err");
 
-    const QByteArray fixed = "// watch: name=temp bytes=1-2 signed shift=7 scale=0.5 unit=°C\n"
-                             "// watch: name=raw bytes=1-2\n"
-                             "90 00 , 91 FF FF ;\n";
+    const QByteArray fixed = scriptFile("// watch: name=temp bytes=1-2 signed shift=7 scale=0.5 "
+                                        "unit=°C\n"
+                                        "// watch: name=raw bytes=1-2\n"
+                                        "90 00 , 91 FF FF ;\n");
     QTest::newRow("sensor") << QStringList{"--sim", "--repeat", "3", "--interval", "0"} << fixed
                             << 0 << QStringList{"25\t6400", "25\t6400", "25\t6400"}
                             << QByteArray("OK.\nOK.\nOK.\n3 sends: 3 OK, 0 NoAck, 0 errors\n");
@@ -122,7 +133,7 @@ void TestValues::refusals_data() {
     QTest::newRow("more bytes than read")
         << QStringList{"--sim"} << QByteArray("// watch: name=t bytes=2\n91 FF ;\n") << 2
         << QByteArray("-:1:24: watch: 't' needs byte 2, but the script reads 1.\n");
-    QTest::newRow("dry run") << QStringList{"--dry-run"} << sensorScript << 64
+    QTest::newRow("dry run") << QStringList{"--dry-run"} << sensorScript() << 64
                              << QByteArray("brantle-cli: --values shows what sends read; this run "
                                            "sends nothing\n");
 }
@@ -141,10 +152,10 @@ void TestValues::refusals() {
 void TestValues::logHasTheChannelColumns() {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("values.csv"));
-    Run run =
-        cli({"--sim", "--values", "--repeat", "2", "--interval", "0", "--log", path}, sensorScript);
+    Run run = cli({"--sim", "--values", "--repeat", "2", "--interval", "0", "--log", path},
+                  sensorScript());
     QCOMPARE(run.exitCode, 0);
-    run = cli({"--values", "--log", path}, sensorScript); // no adapter: a gap
+    run = cli({"--values", "--log", path}, sensorScript()); // no adapter: a gap
     QCOMPARE(run.exitCode, 3);
     QString error;
     const QList<QStringList> rows = readCsv(path, &error);
