@@ -124,15 +124,4 @@ inline QList<QStringList> readCsv(const QString &path, QString *error) {
 #endif
 }
 
-// The reader is the build machine's Python, which a Windows program under
-// test cannot start: there the check is skipped, the rest of a test is not.
-#ifdef Q_OS_WIN
-#define SKIP_WITHOUT_CSV_READER()                                                                  \
-    QSKIP("the independent CSV reader (Python) cannot be started by a Windows program here")
-#else
-#define SKIP_WITHOUT_CSV_READER()                                                                  \
-    do {                                                                                           \
-    } while (false)
-#endif
-
 #endif
