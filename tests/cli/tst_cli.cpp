@@ -1,6 +1,7 @@
 #include "AdapterSession.h"
 #include "Brantle2.h"
 #include "BrantleVersion.h"
+#include "CliRun.h"
 #include "CsvReader.h"
 #include "ExitStatus.h"
 #include "GenericUsbDriver.h"
@@ -24,37 +25,6 @@
 #endif
 
 namespace {
-
-struct Run {
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-Run cli(const QStringList &arguments, const QByteArray &input,
-        const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment(),
-        const std::function<void()> &inChild = {}) {
-    QProcess process;
-    process.setProcessEnvironment(environment);
-#ifdef _WIN32
-    Q_ASSERT(!inChild); // no child set-up on Windows: the tests that need one skip there
-#else
-    if (inChild)
-        process.setChildProcessModifier(inChild);
-#endif
-    process.start(QStringLiteral(BRANTLE_CLI), arguments);
-    Run run;
-    if (!process.waitForStarted())
-        return run;
-    process.write(input);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(30000))
-        return run;
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = printedLines(process.readAllStandardOutput());
-    run.err = printedLines(process.readAllStandardError());
-    return run;
-}
 
 // Why `path` cannot be opened, as the tool passes it on from the file layer.
 // Windows words the reason itself (in the user's language); elsewhere it is

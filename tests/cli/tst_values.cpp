@@ -1,3 +1,4 @@
+#include "CliRun.h"
 #include "CsvReader.h"
 #include "PrintedLines.h"
 
@@ -8,28 +9,6 @@
 #include <QtTest>
 
 namespace {
-
-struct Run {
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-Run cli(const QStringList &arguments, const QByteArray &input) {
-    QProcess process;
-    process.start(QStringLiteral(BRANTLE_CLI), arguments);
-    Run run;
-    if (!process.waitForStarted())
-        return run;
-    process.write(input);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(30000))
-        return run;
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = printedLines(process.readAllStandardOutput());
-    run.err = printedLines(process.readAllStandardError());
-    return run;
-}
 
 // A script file as the user's editor saves it: in the system's 8-bit
 // encoding (UTF-8 on Linux, the ANSI code page on Windows), as the tool
