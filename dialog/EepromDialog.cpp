@@ -91,19 +91,19 @@ EepromDialog::EepromDialog(BusStream::Transact transact, std::function<int()> cl
     lineEditLength->setPlaceholderText(tr("to the end"));
 
     auto *form = new QFormLayout;
-    form->addRow(tr("Part:"), comboBoxPart);
+    form->addRow(tr("&Part:"), comboBoxPart);
     form->addRow(tr("Custom (size, address, page):"), custom);
-    form->addRow(tr("Device address:"), spinBoxAddress);
-    form->addRow(tr("Offset:"), lineEditOffset);
-    form->addRow(tr("Length (read):"), lineEditLength);
+    form->addRow(tr("&Device address:"), spinBoxAddress);
+    form->addRow(tr("&Offset:"), lineEditOffset);
+    form->addRow(tr("&Length (read):"), lineEditLength);
 
-    pushButtonRead = new QPushButton(tr("Read to File..."), this);
+    pushButtonRead = new QPushButton(tr("&Read to File..."), this);
     pushButtonRead->setObjectName(QStringLiteral("pushButtonRead"));
-    pushButtonWrite = new QPushButton(tr("Write from File..."), this);
+    pushButtonWrite = new QPushButton(tr("&Write from File..."), this);
     pushButtonWrite->setObjectName(QStringLiteral("pushButtonWrite"));
-    pushButtonVerify = new QPushButton(tr("Verify against File..."), this);
+    pushButtonVerify = new QPushButton(tr("&Verify against File..."), this);
     pushButtonVerify->setObjectName(QStringLiteral("pushButtonVerify"));
-    checkBoxVerify = new QCheckBox(tr("Read back after writing"), this);
+    checkBoxVerify = new QCheckBox(tr("Read &back after writing"), this);
     checkBoxVerify->setObjectName(QStringLiteral("checkBoxVerify"));
     checkBoxVerify->setChecked(true);
     auto *actions = new QHBoxLayout;

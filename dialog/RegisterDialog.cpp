@@ -40,7 +40,7 @@ RegisterDialog::RegisterDialog(BusStream::Transact transact, std::function<int()
 
     spinBoxAddress = hexSpinBox(0x08, 0x77, 0x48, this);
     spinBoxAddress->setObjectName(QStringLiteral("spinBoxAddress"));
-    checkBoxReg16 = new QCheckBox(tr("16-bit register addresses"), this);
+    checkBoxReg16 = new QCheckBox(tr("16-bit register &addresses"), this);
     checkBoxReg16->setObjectName(QStringLiteral("checkBoxReg16"));
     spinBoxRegister = hexSpinBox(0, 0xff, 0, this);
     spinBoxRegister->setObjectName(QStringLiteral("spinBoxRegister"));
@@ -57,9 +57,9 @@ RegisterDialog::RegisterDialog(BusStream::Transact transact, std::function<int()
     lineEditMask = new QLineEdit(this);
     lineEditMask->setObjectName(QStringLiteral("lineEditMask"));
     lineEditMask->setPlaceholderText(tr("all bits"));
-    pushButtonGet = new QPushButton(tr("Get"), this);
+    pushButtonGet = new QPushButton(tr("&Get"), this);
     pushButtonGet->setObjectName(QStringLiteral("pushButtonGet"));
-    pushButtonSet = new QPushButton(tr("Set"), this);
+    pushButtonSet = new QPushButton(tr("&Set"), this);
     pushButtonSet->setObjectName(QStringLiteral("pushButtonSet"));
 
     auto *addressRow = new QHBoxLayout;
@@ -77,7 +77,7 @@ RegisterDialog::RegisterDialog(BusStream::Transact transact, std::function<int()
     spinBoxFirst->setObjectName(QStringLiteral("spinBoxFirst"));
     spinBoxLast = hexSpinBox(0, 0xff, 0xff, this);
     spinBoxLast->setObjectName(QStringLiteral("spinBoxLast"));
-    pushButtonDump = new QPushButton(tr("Dump"), this);
+    pushButtonDump = new QPushButton(tr("D&ump"), this);
     pushButtonDump->setObjectName(QStringLiteral("pushButtonDump"));
     auto *dumpRow = new QHBoxLayout;
     dumpRow->addWidget(spinBoxFirst);
@@ -86,13 +86,19 @@ RegisterDialog::RegisterDialog(BusStream::Transact transact, std::function<int()
     dumpRow->addWidget(pushButtonDump);
     dumpRow->addStretch();
 
+    // Rows of several fields: the label's key goes to the first of them.
     auto *form = new QFormLayout;
-    form->addRow(tr("Device address:"), addressRow);
-    form->addRow(tr("Register:"), spinBoxRegister);
-    form->addRow(tr("Width:"), widthRow);
-    form->addRow(tr("Value:"), valueRow);
-    form->addRow(tr("Mask (Set):"), lineEditMask);
-    form->addRow(tr("Dump:"), dumpRow);
+    const auto row = [this, form](const QString &text, QWidget *buddy, QLayout *fields) {
+        auto *label = new QLabel(text, this);
+        label->setBuddy(buddy);
+        form->addRow(label, fields);
+    };
+    row(tr("&Device address:"), spinBoxAddress, addressRow);
+    form->addRow(tr("&Register:"), spinBoxRegister);
+    row(tr("&Width:"), comboBoxWidth, widthRow);
+    row(tr("&Value:"), lineEditValue, valueRow);
+    form->addRow(tr("&Mask (Set):"), lineEditMask);
+    row(tr("Dump &from:"), spinBoxFirst, dumpRow);
 
     tableWidgetDump = new QTableWidget(0, columns + 1, this);
     tableWidgetDump->setObjectName(QStringLiteral("tableWidgetDump"));

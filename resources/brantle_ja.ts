@@ -1053,8 +1053,8 @@ Sent: %3</source>
       <translation>カスタム (容量、アドレス、ページ):</translation>
     </message>
     <message>
-      <source>Device address:</source>
-      <translation>デバイスアドレス:</translation>
+      <source>&amp;Device address:</source>
+      <translation>デバイスアドレス(&amp;D):</translation>
     </message>
     <message>
       <source>EEPROM</source>
@@ -1065,8 +1065,8 @@ Sent: %3</source>
       <translation>0x%1 以降、デバイスの内容が書き込んだデータと異なります。</translation>
     </message>
     <message>
-      <source>Length (read):</source>
-      <translation>長さ (読み込み):</translation>
+      <source>&amp;Length (read):</source>
+      <translation>長さ (読み込み)(&amp;L):</translation>
     </message>
     <message>
       <source>Nothing to read from offset %1.</source>
@@ -1077,12 +1077,12 @@ Sent: %3</source>
       <translation>書き込みと照合を終えたデータはありません。</translation>
     </message>
     <message>
-      <source>Offset:</source>
-      <translation>オフセット:</translation>
+      <source>&amp;Offset:</source>
+      <translation>オフセット(&amp;O):</translation>
     </message>
     <message>
-      <source>Part:</source>
-      <translation>デバイス:</translation>
+      <source>&amp;Part:</source>
+      <translation>デバイス(&amp;P):</translation>
     </message>
     <message>
       <source>Raw binary (*.bin);;Intel HEX (*.hex);;All files (*)</source>
@@ -1093,16 +1093,16 @@ Sent: %3</source>
       <translation>%3 の %2 から %1 を %4 に読み込みました。</translation>
     </message>
     <message>
-      <source>Read back after writing</source>
-      <translation>書き込み後に読み戻して照合する</translation>
+      <source>Read &amp;back after writing</source>
+      <translation>書き込み後に読み戻して照合する(&amp;B)</translation>
     </message>
     <message>
       <source>Read to File</source>
       <translation>ファイルに読み込み</translation>
     </message>
     <message>
-      <source>Read to File...</source>
-      <translation>ファイルに読み込み...</translation>
+      <source>&amp;Read to File...</source>
+      <translation>ファイルに読み込み(&amp;R)...</translation>
     </message>
     <message>
       <source>Reading...</source>
@@ -1117,16 +1117,16 @@ Sent: %3</source>
       <translation>オフセットには 0 から %1 までの数を指定します (&quot;%2&quot; ではありません)。</translation>
     </message>
     <message>
-      <source>Verify against File...</source>
-      <translation>ファイルと照合...</translation>
+      <source>&amp;Verify against File...</source>
+      <translation>ファイルと照合(&amp;V)...</translation>
     </message>
     <message>
       <source>Verifying...</source>
       <translation>照合中...</translation>
     </message>
     <message>
-      <source>Write from File...</source>
-      <translation>ファイルから書き込み...</translation>
+      <source>&amp;Write from File...</source>
+      <translation>ファイルから書き込み(&amp;W)...</translation>
     </message>
     <message>
       <source>Writing...</source>
@@ -1164,8 +1164,8 @@ Sent: %3</source>
   <context>
     <name>RegisterDialog</name>
     <message>
-      <source>16-bit register addresses</source>
-      <translation>16 ビットのレジスタアドレス</translation>
+      <source>16-bit register &amp;addresses</source>
+      <translation>16 ビットのレジスタアドレス(&amp;A)</translation>
     </message>
     <message>
       <source>16-bit value</source>
@@ -1180,20 +1180,20 @@ Sent: %3</source>
       <translation>閉じる</translation>
     </message>
     <message>
-      <source>Device address:</source>
-      <translation>デバイスアドレス:</translation>
+      <source>&amp;Device address:</source>
+      <translation>デバイスアドレス(&amp;D):</translation>
     </message>
     <message>
-      <source>Dump</source>
-      <translation>ダンプ</translation>
+      <source>D&amp;ump</source>
+      <translation>ダンプ(&amp;U)</translation>
     </message>
     <message>
       <source>Dump from 0x%1 to 0x%2: the last register must follow the first, and one dump takes at most %3 registers.</source>
       <translation>0x%1 から 0x%2 のダンプ: 最後のレジスタは最初のレジスタ以降とし、1 回のダンプは %3 レジスタまでです。</translation>
     </message>
     <message>
-      <source>Dump:</source>
-      <translation>ダンプ:</translation>
+      <source>Dump &amp;from:</source>
+      <translation>ダンプ範囲(&amp;F):</translation>
     </message>
     <message>
       <source>Dumped %1 registers.</source>
@@ -1204,8 +1204,8 @@ Sent: %3</source>
       <translation>%1 個のレジスタをダンプしました。前回のダンプから %2 個が変化しています。</translation>
     </message>
     <message>
-      <source>Get</source>
-      <translation>取得</translation>
+      <source>&amp;Get</source>
+      <translation>取得(&amp;G)</translation>
     </message>
     <message>
       <source>High byte first</source>
@@ -1216,8 +1216,8 @@ Sent: %3</source>
       <translation>下位バイトが先</translation>
     </message>
     <message>
-      <source>Mask (Set):</source>
-      <translation>マスク (設定):</translation>
+      <source>&amp;Mask (Set):</source>
+      <translation>マスク (設定)(&amp;M):</translation>
     </message>
     <message>
       <source>Register 0x%1 holds %2.</source>
@@ -1228,16 +1228,16 @@ Sent: %3</source>
       <translation>レジスタ 0x%1 を %2 に設定しました。</translation>
     </message>
     <message>
-      <source>Register:</source>
-      <translation>レジスタ:</translation>
+      <source>&amp;Register:</source>
+      <translation>レジスタ(&amp;R):</translation>
     </message>
     <message>
       <source>Registers</source>
       <translation>レジスタ</translation>
     </message>
     <message>
-      <source>Set</source>
-      <translation>設定</translation>
+      <source>&amp;Set</source>
+      <translation>設定(&amp;S)</translation>
     </message>
     <message>
       <source>The mask must be a number from 0 to 0x%1, not &quot;%2&quot;.</source>
@@ -1248,12 +1248,12 @@ Sent: %3</source>
       <translation>値には 0 から 0x%1 までの数を指定します (&quot;%2&quot; ではありません)。</translation>
     </message>
     <message>
-      <source>Value:</source>
-      <translation>値:</translation>
+      <source>&amp;Value:</source>
+      <translation>値(&amp;V):</translation>
     </message>
     <message>
-      <source>Width:</source>
-      <translation>幅:</translation>
+      <source>&amp;Width:</source>
+      <translation>幅(&amp;W):</translation>
     </message>
     <message>
       <source>all bits</source>
