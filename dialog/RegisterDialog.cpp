@@ -138,7 +138,7 @@ RegisterDialog::RegisterDialog(BusStream::Transact transact, std::function<int()
     layout->addWidget(tableWidgetDump, 1);
     layout->addWidget(labelResult);
     layout->addLayout(closing);
-    resize(digits.horizontalAdvance(QStringLiteral("0")) * 90 + 80, 520);
+    resize(760, 500);
 
     connect(checkBoxReg16, &QCheckBox::toggled, this, &RegisterDialog::reg16Changed);
     connect(comboBoxWidth, &QComboBox::currentIndexChanged, this,
