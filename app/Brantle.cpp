@@ -6,8 +6,10 @@
 #include "BrantleVersion.h"
 #include "BusScanDialog.h"
 #include "CCyDriverDevice.h"
+#include "EepromDialog.h"
 #include "FileSaver.h"
 #include "FormProductInfo.h"
+#include "RegisterDialog.h"
 #include "ScanStream.h"
 #include "TransactionLogPane.h"
 #include "WatchChannel.h"
@@ -180,6 +182,24 @@ Brantle::Brantle(DriverPort &port, QWidget *parent, Qt::WindowFlags flags)
                                                            ui.comboBoxClock->currentIndex()};
                           },
                           this);
+    const auto tool = [this](QByteArray &stream) { return toolTransact(stream); };
+    const auto clock = [this] { return ui.comboBoxClock->currentIndex(); };
+    m_eepromDialog = new EepromDialog(tool, clock, this);
+    m_registerDialog = new RegisterDialog(tool, clock, this);
+    actionEeprom = ui.menu_Tools->addAction(tr("&EEPROM..."));
+    actionEeprom->setObjectName(QStringLiteral("actionEeprom"));
+    connect(actionEeprom, &QAction::triggered, m_eepromDialog, [this] {
+        m_eepromDialog->show();
+        m_eepromDialog->raise();
+        m_eepromDialog->activateWindow();
+    });
+    actionRegisters = ui.menu_Tools->addAction(tr("&Registers..."));
+    actionRegisters->setObjectName(QStringLiteral("actionRegisters"));
+    connect(actionRegisters, &QAction::triggered, m_registerDialog, [this] {
+        m_registerDialog->show();
+        m_registerDialog->raise();
+        m_registerDialog->activateWindow();
+    });
 
     refreshDeviceList();
 
@@ -284,6 +304,27 @@ void Brantle::setFirmwareImage(const QString &path) {
 
 bool Brantle::transact(QByteArray &stream) {
     return m_session->transact(stream, &m_lastReply);
+}
+
+bool Brantle::toolTransact(QByteArray &stream) {
+    TransactionRecord record;
+    record.time = QDateTime::currentDateTime();
+    record.adapter = comboBoxDevices->currentText();
+    record.clockKhz = ui.comboBoxClock->currentIndex() == 0 ? 100 : 400;
+    record.stream = stream;
+    m_lastReply.clear();
+    try {
+        const bool acknowledged = transact(stream);
+        record.outcome = acknowledged ? TransactionRecord::ok() : TransactionRecord::noAck();
+        record.reply = m_lastReply;
+        m_logPane->append(std::move(record));
+        return acknowledged;
+    } catch (const QString &error) {
+        record.outcome = error;
+        record.reply = m_lastReply;
+        m_logPane->append(std::move(record));
+        throw;
+    }
 }
 
 int Brantle::ensureFirmware() {
@@ -468,6 +509,10 @@ void Brantle::watchPane_channelsEdited(const QList<WatchChannel> &channels) {
 
 void Brantle::timerEvent(QTimerEvent *event) {
     if (event->timerId() != autoTimerId)
+        return;
+    // An EEPROM operation lets events through between its pages; a send in
+    // the middle of it would interleave with its transactions.
+    if (m_eepromDialog->running())
         return;
     pushButtonSend_clicked();
     QPalette palette = ui.pushButtonSend->palette();

@@ -12,6 +12,8 @@
 
 class AdapterSession;
 class BusScanDialog;
+class EepromDialog;
+class RegisterDialog;
 class CCyDriverDevice;
 class FormProductInfo;
 class TransactionLogPane;
@@ -62,6 +64,10 @@ public:
     // Auto's period in milliseconds, 20 to 60,000.
     QSpinBox *spinBoxAutoPeriod = nullptr;
     BusScanDialog *scanDialog() const { return m_scanDialog; }
+    EepromDialog *eepromDialog() const { return m_eepromDialog; }
+    RegisterDialog *registerDialog() const { return m_registerDialog; }
+    QAction *actionEeprom = nullptr;
+    QAction *actionRegisters = nullptr;
     QString sendTextPath;
     QString resultTextPath;
     QString logPath;
@@ -82,6 +88,9 @@ protected:
     // in every way the send cycle must report.
     virtual bool transact(QByteArray &stream);
     int ensureFirmware();
+    // A transaction of the EEPROM and register tools: as transact(), and
+    // kept in the transaction log as a send is.
+    bool toolTransact(QByteArray &stream);
 
 private slots:
     void actionOpen_Send_Text_triggered();
@@ -114,6 +123,8 @@ private:
     WatchPane *m_watchPane = nullptr;
     QTimer *m_watchLinesTimer = nullptr; // reads the watch lines once typing pauses
     BusScanDialog *m_scanDialog = nullptr;
+    EepromDialog *m_eepromDialog = nullptr;
+    RegisterDialog *m_registerDialog = nullptr;
     QByteArray m_lastReply; // what the adapter answered to the last transaction
     DriverPort::Registration m_deviceNotification = 0;
 };

@@ -13,6 +13,8 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QIcon>
+#include <QMenu>
+#include <QMessageBox>
 #include <QTranslator>
 
 #include <cstdio>
@@ -109,6 +111,22 @@ int main(int argc, char *argv[]) {
                          qPrintable(problem));
         window.setFirmwareImage(path);
     }
+    // Only here, where the bench lives: the simulated EEPROMs back to what
+    // they held when new (or what their contents files hold).
+    QAction *reset = window.ui.menu_Tools->addAction(
+        QCoreApplication::translate("BrantleSim", "Reset Simulated EEPROMs"));
+    reset->setObjectName(QStringLiteral("actionResetSimulatedEeproms"));
+    QObject::connect(reset, &QAction::triggered, &window, [&bench, &window] {
+        QString problem;
+        if (bench.resetContents(&problem))
+            window.statusBar()->showMessage(
+                QCoreApplication::translate("BrantleSim",
+                                            "The simulated EEPROMs hold their factory contents."),
+                5000);
+        else
+            QMessageBox::warning(&window, QCoreApplication::translate("BrantleSim", "Reset"),
+                                 problem);
+    });
     if (!parser.positionalArguments().isEmpty())
         window.ui.textEditInput->loadFile(parser.positionalArguments().first());
     window.show();

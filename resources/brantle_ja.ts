@@ -121,6 +121,14 @@
       <source>Auto sends once in this period (20 ms to 60 s).</source>
       <translation>Auto はこの周期で一回ずつ送信します (20 ms〜60 s)。</translation>
     </message>
+    <message>
+      <source>&amp;EEPROM...</source>
+      <translation>EEPROM(&amp;E)...</translation>
+    </message>
+    <message>
+      <source>&amp;Registers...</source>
+      <translation>レジスタ(&amp;R)...</translation>
+    </message>
   </context>
   <context>
     <name>Brantle2</name>
@@ -941,6 +949,319 @@ Sent: %3</source>
     <message>
       <source>%1 holds %2 bytes; the %3 on line %4 holds %5</source>
       <translation>%1 は %2 バイトですが、%4 行目の %3 は %5 バイトです</translation>
+    </message>
+  </context>
+  <context>
+    <name>BrantleSim</name>
+    <message>
+      <source>Reset</source>
+      <translation>リセット</translation>
+    </message>
+    <message>
+      <source>Reset Simulated EEPROMs</source>
+      <translation>シミュレーションの EEPROM をリセット</translation>
+    </message>
+    <message>
+      <source>The simulated EEPROMs hold their factory contents.</source>
+      <translation>シミュレーションの EEPROM を工場出荷時の内容に戻しました。</translation>
+    </message>
+  </context>
+  <context>
+    <name>EepromDialog</name>
+    <message>
+      <source>%1 (%2 bytes)</source>
+      <translation>%1 (%2 バイト)</translation>
+    </message>
+    <message>
+      <source>%1 (%2 bytes, page %3)</source>
+      <translation>%1 (%2 バイト、ページ %3)</translation>
+    </message>
+    <message>
+      <source>%1 (not read back)</source>
+      <translation>%1 (読み戻しなし)</translation>
+    </message>
+    <message>
+      <source>%1 bytes differ between %2 and %3.</source>
+      <translation>%2 と %3 で %1 バイトが異なります。</translation>
+    </message>
+    <message>
+      <source>%1 bytes differ in all.
+</source>
+      <translation>合計 %1 バイトが異なります。
+</translation>
+    </message>
+    <message>
+      <source>%1 bytes of %2 match %3.</source>
+      <translation>%2 の %1 バイトは %3 と一致します。</translation>
+    </message>
+    <message>
+      <source>%1 holds no data.</source>
+      <translation>%1 にはデータがありません。</translation>
+    </message>
+    <message>
+      <source>%1: %2</source>
+      <translation>%1: %2</translation>
+    </message>
+    <message>
+      <source>%1: %2; nothing was written.</source>
+      <translation>%1: %2。何も書き込んでいません。</translation>
+    </message>
+    <message>
+      <source>0x%1: file 0x%2, part 0x%3
+</source>
+      <translation>0x%1: ファイル 0x%2、デバイス 0x%3
+</translation>
+    </message>
+    <message>
+      <source>1 address byte</source>
+      <translation>アドレス 1 バイト</translation>
+    </message>
+    <message>
+      <source>2 address bytes</source>
+      <translation>アドレス 2 バイト</translation>
+    </message>
+    <message>
+      <source>Cancel</source>
+      <translation>キャンセル</translation>
+    </message>
+    <message>
+      <source>Cancelled.</source>
+      <translation>キャンセルしました。</translation>
+    </message>
+    <message>
+      <source>Cancelled; no file was written.</source>
+      <translation>キャンセルしました。ファイルは書き込んでいません。</translation>
+    </message>
+    <message>
+      <source>Cannot write %1: %2</source>
+      <translation>%1 に書き込めません: %2</translation>
+    </message>
+    <message>
+      <source>Choose File</source>
+      <translation>ファイルの選択</translation>
+    </message>
+    <message>
+      <source>Close</source>
+      <translation>閉じる</translation>
+    </message>
+    <message>
+      <source>Custom</source>
+      <translation>カスタム</translation>
+    </message>
+    <message>
+      <source>Custom (size, address, page):</source>
+      <translation>カスタム (容量、アドレス、ページ):</translation>
+    </message>
+    <message>
+      <source>&amp;Device address:</source>
+      <translation>デバイスアドレス(&amp;D):</translation>
+    </message>
+    <message>
+      <source>EEPROM</source>
+      <translation>EEPROM</translation>
+    </message>
+    <message>
+      <source>From 0x%1 on, the part does not hold what was written.</source>
+      <translation>0x%1 以降、デバイスの内容が書き込んだデータと異なります。</translation>
+    </message>
+    <message>
+      <source>&amp;Length (read):</source>
+      <translation>長さ (読み込み)(&amp;L):</translation>
+    </message>
+    <message>
+      <source>Nothing to read from offset %1.</source>
+      <translation>オフセット %1 から読み込むデータはありません。</translation>
+    </message>
+    <message>
+      <source>Nothing was written and verified.</source>
+      <translation>書き込みと照合を終えたデータはありません。</translation>
+    </message>
+    <message>
+      <source>&amp;Offset:</source>
+      <translation>オフセット(&amp;O):</translation>
+    </message>
+    <message>
+      <source>&amp;Part:</source>
+      <translation>デバイス(&amp;P):</translation>
+    </message>
+    <message>
+      <source>Raw binary (*.bin);;Intel HEX (*.hex);;All files (*)</source>
+      <translation>バイナリ (*.bin);;Intel HEX (*.hex);;すべてのファイル (*)</translation>
+    </message>
+    <message>
+      <source>Read %1 from the %2 at %3 into %4.</source>
+      <translation>%3 の %2 から %1 を %4 に読み込みました。</translation>
+    </message>
+    <message>
+      <source>Read &amp;back after writing</source>
+      <translation>書き込み後に読み戻して照合する(&amp;B)</translation>
+    </message>
+    <message>
+      <source>Read to File</source>
+      <translation>ファイルに読み込み</translation>
+    </message>
+    <message>
+      <source>&amp;Read to File...</source>
+      <translation>ファイルに読み込み(&amp;R)...</translation>
+    </message>
+    <message>
+      <source>Reading...</source>
+      <translation>読み込み中...</translation>
+    </message>
+    <message>
+      <source>The length must be a number from 1 to %1, not &quot;%2&quot;.</source>
+      <translation>長さには 1 から %1 までの数を指定します (&quot;%2&quot; ではありません)。</translation>
+    </message>
+    <message>
+      <source>The offset must be a number from 0 to %1, not &quot;%2&quot;.</source>
+      <translation>オフセットには 0 から %1 までの数を指定します (&quot;%2&quot; ではありません)。</translation>
+    </message>
+    <message>
+      <source>&amp;Verify against File...</source>
+      <translation>ファイルと照合(&amp;V)...</translation>
+    </message>
+    <message>
+      <source>Verifying...</source>
+      <translation>照合中...</translation>
+    </message>
+    <message>
+      <source>&amp;Write from File...</source>
+      <translation>ファイルから書き込み(&amp;W)...</translation>
+    </message>
+    <message>
+      <source>Writing...</source>
+      <translation>書き込み中...</translation>
+    </message>
+    <message>
+      <source>Written and verified: %1.</source>
+      <translation>書き込みと照合を終えた範囲: %1。</translation>
+    </message>
+    <message>
+      <source>Written: %1.</source>
+      <translation>書き込んだ範囲: %1。</translation>
+    </message>
+    <message>
+      <source>Wrote %1 of %2 (not read back).</source>
+      <translation>%2 の %1 に書き込みました (読み戻しなし)。</translation>
+    </message>
+    <message>
+      <source>Wrote and verified %1 of %2.</source>
+      <translation>%2 の %1 に書き込み、照合しました。</translation>
+    </message>
+    <message>
+      <source>the %1 at %2</source>
+      <translation>%2 の %1</translation>
+    </message>
+    <message>
+      <source>to the end</source>
+      <translation>最後まで</translation>
+    </message>
+    <message>
+      <source> bytes</source>
+      <translation> バイト</translation>
+    </message>
+  </context>
+  <context>
+    <name>RegisterDialog</name>
+    <message>
+      <source>16-bit register &amp;addresses</source>
+      <translation>16 ビットのレジスタアドレス(&amp;A)</translation>
+    </message>
+    <message>
+      <source>16-bit value</source>
+      <translation>16 ビット値</translation>
+    </message>
+    <message>
+      <source>8-bit value</source>
+      <translation>8 ビット値</translation>
+    </message>
+    <message>
+      <source>Close</source>
+      <translation>閉じる</translation>
+    </message>
+    <message>
+      <source>&amp;Device address:</source>
+      <translation>デバイスアドレス(&amp;D):</translation>
+    </message>
+    <message>
+      <source>D&amp;ump</source>
+      <translation>ダンプ(&amp;U)</translation>
+    </message>
+    <message>
+      <source>Dump from 0x%1 to 0x%2: the last register must follow the first, and one dump takes at most %3 registers.</source>
+      <translation>0x%1 から 0x%2 のダンプ: 最後のレジスタは最初のレジスタ以降とし、1 回のダンプは %3 レジスタまでです。</translation>
+    </message>
+    <message>
+      <source>Dump &amp;from:</source>
+      <translation>ダンプ範囲(&amp;F):</translation>
+    </message>
+    <message>
+      <source>Dumped %1 registers.</source>
+      <translation>%1 個のレジスタをダンプしました。</translation>
+    </message>
+    <message>
+      <source>Dumped %1 registers; %2 changed since the previous dump.</source>
+      <translation>%1 個のレジスタをダンプしました。前回のダンプから %2 個が変化しています。</translation>
+    </message>
+    <message>
+      <source>&amp;Get</source>
+      <translation>取得(&amp;G)</translation>
+    </message>
+    <message>
+      <source>High byte first</source>
+      <translation>上位バイトが先</translation>
+    </message>
+    <message>
+      <source>Low byte first</source>
+      <translation>下位バイトが先</translation>
+    </message>
+    <message>
+      <source>&amp;Mask (Set):</source>
+      <translation>マスク (設定)(&amp;M):</translation>
+    </message>
+    <message>
+      <source>Register 0x%1 holds %2.</source>
+      <translation>レジスタ 0x%1 の値は %2 です。</translation>
+    </message>
+    <message>
+      <source>Register 0x%1 set to %2.</source>
+      <translation>レジスタ 0x%1 を %2 に設定しました。</translation>
+    </message>
+    <message>
+      <source>&amp;Register:</source>
+      <translation>レジスタ(&amp;R):</translation>
+    </message>
+    <message>
+      <source>Registers</source>
+      <translation>レジスタ</translation>
+    </message>
+    <message>
+      <source>&amp;Set</source>
+      <translation>設定(&amp;S)</translation>
+    </message>
+    <message>
+      <source>The mask must be a number from 0 to 0x%1, not &quot;%2&quot;.</source>
+      <translation>マスクには 0 から 0x%1 までの数を指定します (&quot;%2&quot; ではありません)。</translation>
+    </message>
+    <message>
+      <source>The value must be a number from 0 to 0x%1, not &quot;%2&quot;.</source>
+      <translation>値には 0 から 0x%1 までの数を指定します (&quot;%2&quot; ではありません)。</translation>
+    </message>
+    <message>
+      <source>&amp;Value:</source>
+      <translation>値(&amp;V):</translation>
+    </message>
+    <message>
+      <source>&amp;Width:</source>
+      <translation>幅(&amp;W):</translation>
+    </message>
+    <message>
+      <source>all bits</source>
+      <translation>全ビット</translation>
+    </message>
+    <message>
+      <source>to</source>
+      <translation>〜</translation>
     </message>
   </context>
 </TS>
