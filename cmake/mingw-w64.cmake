@@ -1,14 +1,8 @@
-# Cross-compiling for 64-bit Windows with Debian's MinGW-w64 compilers. The
-# POSIX-threads variant: the win32 one has no std::thread or std::mutex, and
-# the plain x86_64-w64-mingw32-g++ name may point to it.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR AMD64)
-set(triplet x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${triplet}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${triplet}-g++-posix)
-set(CMAKE_RC_COMPILER ${triplet}-windres)
+# Cross-compiling Brantle for 64-bit Windows: the MinGW-w64 compilers, Qt and
+# libusb from the cache scripts/windows-toolchain fills, the host's Qt tools,
+# and Wine to run the tests.
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-compilers.cmake)
 
-# Qt and libusb cross-built by scripts/windows-toolchain, in its cache folder.
 if(DEFINED ENV{BRANTLE_WINDOWS_PREFIX})
   set(BRANTLE_WINDOWS_PREFIX $ENV{BRANTLE_WINDOWS_PREFIX})
 elseif(DEFINED ENV{XDG_CACHE_HOME})
@@ -16,11 +10,7 @@ elseif(DEFINED ENV{XDG_CACHE_HOME})
 else()
   set(BRANTLE_WINDOWS_PREFIX $ENV{HOME}/.cache/brantle/mingw-qt6.4.2-libusb1.0.26)
 endif()
-set(CMAKE_FIND_ROOT_PATH /usr/${triplet} ${BRANTLE_WINDOWS_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+list(APPEND CMAKE_FIND_ROOT_PATH ${BRANTLE_WINDOWS_PREFIX})
 # The host's Qt runs moc, uic, rcc and lrelease.
 set(QT_HOST_PATH /usr)
 set(QT_HOST_PATH_CMAKE_DIR /usr/lib/x86_64-linux-gnu/cmake)
