@@ -1,4 +1,5 @@
 #include "EepromCommand.h"
+#include "UsageError.h"
 
 #include "EepromProgrammer.h"
 #include "ExitStatus.h"
@@ -19,13 +20,6 @@
 #endif
 
 namespace {
-
-int usage(const QString &text) {
-    QTextStream(stderr) << QStringLiteral("brantle-cli: %1\n"
-                                          "Try 'brantle-cli --help' for more information.\n")
-                               .arg(text);
-    return ExitUsage;
-}
 
 // A progress line on standard error, redrawn at most ten times a second,
 // only when it is a terminal: a log file or a pipe gets none.
@@ -123,54 +117,55 @@ int EepromCommand::check(const QStringList &positional) {
         for (const QCommandLineOption *o :
              {&m_read, &m_write, &m_verify, &m_length, &m_noVerify, &m_offset}) {
             if (m_parser.isSet(*o))
-                return usage(QStringLiteral("--%1 needs --eeprom").arg(o->names().first()));
+                return usageError(QStringLiteral("--%1 needs --eeprom").arg(o->names().first()));
         }
         return 0;
     }
     if (!positional.isEmpty())
-        return usage(QStringLiteral("--eeprom takes no script"));
+        return usageError(QStringLiteral("--eeprom takes no script"));
     const int actions =
         int(m_parser.isSet(m_read)) + int(m_parser.isSet(m_write)) + int(m_parser.isSet(m_verify));
     if (actions != 1)
-        return usage(QStringLiteral("--eeprom needs one of --read, --write and --verify"));
+        return usageError(QStringLiteral("--eeprom needs one of --read, --write and --verify"));
     if (m_parser.isSet(m_length) && !m_parser.isSet(m_read))
-        return usage(QStringLiteral("--length goes with --read"));
+        return usageError(QStringLiteral("--length goes with --read"));
     if (m_parser.isSet(m_noVerify) && !m_parser.isSet(m_write))
-        return usage(QStringLiteral("--no-verify goes with --write"));
+        return usageError(QStringLiteral("--no-verify goes with --write"));
 
-    QString spec = m_parser.value(m_eeprom);
-    const int at = spec.indexOf(u'@');
+    QString argument = m_parser.value(m_eeprom);
+    const int at = argument.indexOf(u'@');
     QString error;
-    if (!EepromPart::parse(at < 0 ? spec : spec.left(at), &m_part, &error))
-        return usage(error);
+    if (!EepromPart::parse(at < 0 ? argument : argument.left(at), &m_part, &error))
+        return usageError(error);
     if (at >= 0) {
         qint64 address = 0;
-        if (!parseNumber(spec.mid(at + 1), 0x08, 0x77, &address))
-            return usage(QStringLiteral("%1 is not a 7-bit device address from 0x08 to 0x77")
-                             .arg(spec.mid(at + 1)));
+        if (!parseNumber(argument.mid(at + 1), 0x08, 0x77, &address))
+            return usageError(QStringLiteral("%1 is not a 7-bit device address from 0x08 to 0x77")
+                                  .arg(argument.mid(at + 1)));
         m_address = int(address);
     }
     if (!m_part.checkAddress(m_address, &error))
-        return usage(error);
+        return usageError(error);
     if (!parseNumber(m_parser.value(m_offset), 0, m_part.size, &m_offsetValue))
-        return usage(QStringLiteral("--offset must be a number from 0 to %1, not %2")
-                         .arg(m_part.size)
-                         .arg(m_parser.value(m_offset)));
+        return usageError(QStringLiteral("--offset must be a number from 0 to %1, not %2")
+                              .arg(m_part.size)
+                              .arg(m_parser.value(m_offset)));
     if (m_parser.isSet(m_length) &&
         !parseNumber(m_parser.value(m_length), 1, m_part.size, &m_lengthValue))
-        return usage(QStringLiteral("--length must be a number from 1 to %1, not %2")
-                         .arg(m_part.size)
-                         .arg(m_parser.value(m_length)));
+        return usageError(QStringLiteral("--length must be a number from 1 to %1, not %2")
+                              .arg(m_part.size)
+                              .arg(m_parser.value(m_length)));
     if (m_parser.isSet(m_read)) {
         if (m_lengthValue < 0)
             m_lengthValue = m_part.size - m_offsetValue;
         if (m_lengthValue <= 0 || m_offsetValue + m_lengthValue > m_part.size)
-            return usage(QStringLiteral("%1 bytes from offset %2 go past the end of the %3 (%4 "
-                                        "bytes)")
-                             .arg(m_lengthValue)
-                             .arg(m_offsetValue)
-                             .arg(m_part.name)
-                             .arg(m_part.size));
+            return usageError(
+                QStringLiteral("%1 bytes from offset %2 go past the end of the %3 (%4 "
+                               "bytes)")
+                    .arg(m_lengthValue)
+                    .arg(m_offsetValue)
+                    .arg(m_part.name)
+                    .arg(m_part.size));
     }
     return 0;
 }

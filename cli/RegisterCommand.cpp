@@ -3,20 +3,10 @@
 #include "EepromPart.h"
 #include "ExitStatus.h"
 #include "RegisterAccess.h"
+#include "UsageError.h"
 
 #include <QCommandLineParser>
 #include <QTextStream>
-
-namespace {
-
-int usage(const QString &text) {
-    QTextStream(stderr) << QStringLiteral("brantle-cli: %1\n"
-                                          "Try 'brantle-cli --help' for more information.\n")
-                               .arg(text);
-    return ExitUsage;
-}
-
-} // namespace
 
 RegisterCommand::RegisterCommand(QCommandLineParser &parser)
     : m_parser(parser),
@@ -51,7 +41,7 @@ int RegisterCommand::check(const QStringList &positional) {
     if (!requested()) {
         for (const QCommandLineOption *o : {&m_reg16, &m_word, &m_le, &m_mask, &m_first, &m_last}) {
             if (m_parser.isSet(*o))
-                return usage(
+                return usageError(
                     QStringLiteral("--%1 needs --get, --set or --dump").arg(o->names().first()));
         }
         return 0;
@@ -60,38 +50,39 @@ int RegisterCommand::check(const QStringList &positional) {
         m_parser.isSet(m_get) ? m_get : (m_parser.isSet(m_set) ? m_set : m_dump);
     const QString name = command.names().first();
     if (int(m_parser.isSet(m_get)) + int(m_parser.isSet(m_set)) + int(m_parser.isSet(m_dump)) > 1)
-        return usage(QStringLiteral("--get, --set and --dump exclude each other"));
+        return usageError(QStringLiteral("--get, --set and --dump exclude each other"));
     qint64 address = 0;
     if (!parseNumber(m_parser.value(command), 0x03, 0x77, &address))
-        return usage(QStringLiteral("%1 is not a 7-bit device address from 0x03 to 0x77 (write "
-                                    "0x51, not A2)")
-                         .arg(m_parser.value(command)));
+        return usageError(
+            QStringLiteral("%1 is not a 7-bit device address from 0x03 to 0x77 (write "
+                           "0x51, not A2)")
+                .arg(m_parser.value(command)));
     m_address = int(address);
     const bool reg16 = m_parser.isSet(m_reg16);
     const bool word = m_parser.isSet(m_word);
     const qint64 regMax = reg16 ? 0xFFFF : 0xFF;
     const qint64 valueMax = word ? 0xFFFF : 0xFF;
     if (m_parser.isSet(m_le) && !word)
-        return usage(QStringLiteral("--le goes with --word"));
+        return usageError(QStringLiteral("--le goes with --word"));
     if (m_parser.isSet(m_mask) && !m_parser.isSet(m_set))
-        return usage(QStringLiteral("--mask goes with --set"));
+        return usageError(QStringLiteral("--mask goes with --set"));
     if ((m_parser.isSet(m_first) || m_parser.isSet(m_last)) && !m_parser.isSet(m_dump))
-        return usage(QStringLiteral("--first and --last go with --dump"));
+        return usageError(QStringLiteral("--first and --last go with --dump"));
     if (m_parser.isSet(m_dump) && word)
-        return usage(QStringLiteral("--dump shows bytes; --word goes with --get and --set"));
+        return usageError(QStringLiteral("--dump shows bytes; --word goes with --get and --set"));
 
     const int arguments = m_parser.isSet(m_get) ? 1 : (m_parser.isSet(m_set) ? 2 : 0);
     if (positional.size() != arguments)
-        return usage(m_parser.isSet(m_get)   ? QStringLiteral("usage: --get ADDR REG")
-                     : m_parser.isSet(m_set) ? QStringLiteral("usage: --set ADDR REG VALUE")
-                                             : QStringLiteral("usage: --dump ADDR"));
+        return usageError(m_parser.isSet(m_get)   ? QStringLiteral("usage: --get ADDR REG")
+                          : m_parser.isSet(m_set) ? QStringLiteral("usage: --set ADDR REG VALUE")
+                                                  : QStringLiteral("usage: --dump ADDR"));
     auto number = [&](const QString &what, const QString &text, qint64 max, qint64 *value) {
         if (parseNumber(text, 0, max, value))
             return true;
-        usage(QStringLiteral("%1 must be a number from 0 to 0x%2, not %3")
-                  .arg(what)
-                  .arg(max, 0, 16)
-                  .arg(text));
+        usageError(QStringLiteral("%1 must be a number from 0 to 0x%2, not %3")
+                       .arg(what)
+                       .arg(max, 0, 16)
+                       .arg(text));
         return false;
     };
     if (arguments >= 1 && !number(QStringLiteral("REG"), positional[0], regMax, &m_reg))
@@ -110,7 +101,7 @@ int RegisterCommand::check(const QStringList &positional) {
             !number(QStringLiteral("--last"), m_parser.value(m_last), regMax, &m_lastValue))
             return ExitUsage;
         if (m_lastValue < m_firstValue)
-            return usage(QStringLiteral("--last comes before --first"));
+            return usageError(QStringLiteral("--last comes before --first"));
     }
     (void)name;
     return 0;

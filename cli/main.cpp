@@ -9,6 +9,7 @@
 #include "GenericUsbDriver.h"
 #include "LibusbStack.h"
 #include "RegisterCommand.h"
+#include "UsageError.h"
 #ifdef Q_OS_WIN
 #include "CompositeDriverPort.h"
 #include "Win32DriverPort.h"
@@ -34,15 +35,6 @@ namespace {
 
 void printErr(const QString &text) {
     ConsoleStream(stderr) << text;
-}
-
-// A usage error: what was wrong, then where to look.
-int usageError(const QString &text) {
-    printErr(QStringLiteral("brantle-cli: %1\n"
-                            "Usage: brantle-cli [options] [SCRIPT]\n"
-                            "Try 'brantle-cli --help' for more information.\n")
-                 .arg(text));
-    return ExitUsage;
 }
 
 // The help as QCommandLineParser writes it, under the program's name instead

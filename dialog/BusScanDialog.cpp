@@ -124,8 +124,9 @@ void BusScanDialog::rescan() {
         showGrid(BusScan::firstAddress + probed);
         labelResult->setStyleSheet(QStringLiteral("color: red"));
         // With no adapter listed, say what to check as well.
-        labelResult->setText(
-            target.adapter.isEmpty() ? error + QStringLiteral("\n\n") + AdapterGuidance::noAdapter() : error);
+        labelResult->setText(target.adapter.isEmpty()
+                                 ? error + QStringLiteral("\n\n") + AdapterGuidance::noAdapter()
+                                 : error);
         return;
     }
     showGrid(BusScan::lastAddress + 1);

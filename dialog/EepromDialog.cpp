@@ -1,6 +1,7 @@
 #include "EepromDialog.h"
 
 #include "EepromProgrammer.h"
+#include "HexSpinBox.h"
 #include "MemoryImage.h"
 
 #include <QCheckBox>
@@ -34,15 +35,6 @@ QString differenceLines(const QVector<EepromProgrammer::Difference> &differences
                     .arg(d.part, 2, 16, QLatin1Char('0'));
     }
     return text;
-}
-
-QSpinBox *hexSpinBox(int minimum, int maximum, int value, QWidget *parent) {
-    auto *box = new QSpinBox(parent);
-    box->setDisplayIntegerBase(16);
-    box->setPrefix(QStringLiteral("0x"));
-    box->setRange(minimum, maximum);
-    box->setValue(value);
-    return box;
 }
 
 } // namespace

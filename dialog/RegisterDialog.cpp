@@ -1,6 +1,7 @@
 #include "RegisterDialog.h"
 
 #include "EepromPart.h"
+#include "HexSpinBox.h"
 #include "RegisterAccess.h"
 
 #include <QCheckBox>
@@ -20,15 +21,6 @@ const QColor RegisterDialog::changedColour(255, 200, 120);
 namespace {
 
 const int columns = 16;
-
-QSpinBox *hexSpinBox(int minimum, int maximum, int value, QWidget *parent) {
-    auto *box = new QSpinBox(parent);
-    box->setDisplayIntegerBase(16);
-    box->setPrefix(QStringLiteral("0x"));
-    box->setRange(minimum, maximum);
-    box->setValue(value);
-    return box;
-}
 
 } // namespace
 
