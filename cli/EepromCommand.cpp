@@ -277,19 +277,24 @@ int EepromCommand::run(const ToolContext &context) {
         }
         const int status = failed(result);
         printDifferences(err, result);
+        QString unread;
         if (result.writtenTo > result.writtenFrom) {
             if (!verify)
                 done << byteRange(result.writtenFrom, result.writtenTo) +
                             QStringLiteral(" (not read back)");
+            else if (!result.verified)
+                unread = byteRange(result.writtenFrom, result.writtenTo);
             else if (result.verifiedTo > result.writtenFrom)
                 done << byteRange(result.writtenFrom, result.verifiedTo);
         }
-        if (done.isEmpty())
-            err << QStringLiteral("Nothing was written and verified.\n");
-        else
+        if (!done.isEmpty())
             err << QStringLiteral("Written%1: %2.\n")
                        .arg(verify ? QStringLiteral(" and verified") : QString(),
                             done.join(QStringLiteral(", ")));
+        else if (unread.isEmpty())
+            err << QStringLiteral("Nothing was written and verified.\n");
+        if (!unread.isEmpty())
+            err << QStringLiteral("Written, but the read-back failed: %1.\n").arg(unread);
         if (result.status == EepromProgrammer::Differs && result.verifiedTo < result.writtenTo)
             err << QStringLiteral("From 0x%1 on, the part does not hold what was written.\n")
                        .arg(result.verifiedTo, 4, 16, QLatin1Char('0'));

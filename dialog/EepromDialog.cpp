@@ -376,18 +376,24 @@ bool EepromDialog::runFile(const QString &fileName, bool writing) {
         text += differenceLines(result.differences, &shown);
         if (result.differenceCount > shown)
             text += tr("%1 bytes differ in all.\n").arg(result.differenceCount);
+        QString unread;
         if (result.writtenTo > result.writtenFrom) {
             if (!verify)
                 done << tr("%1 (not read back)")
                             .arg(byteRange(result.writtenFrom, result.writtenTo));
+            else if (!result.verified)
+                unread = byteRange(result.writtenFrom, result.writtenTo);
             else if (result.verifiedTo > result.writtenFrom)
                 done << byteRange(result.writtenFrom, result.verifiedTo);
         }
-        if (done.isEmpty())
-            text += tr("Nothing was written and verified.");
-        else
+        if (!done.isEmpty())
             text += (verify ? tr("Written and verified: %1.") : tr("Written: %1."))
                         .arg(done.join(QStringLiteral(", ")));
+        else if (unread.isEmpty())
+            text += tr("Nothing was written and verified.");
+        if (!unread.isEmpty())
+            text += (done.isEmpty() ? QString() : QStringLiteral("\n")) +
+                    tr("Written, but the read-back failed: %1.").arg(unread);
         if (result.status == EepromProgrammer::Differs && result.verifiedTo < result.writtenTo)
             text += QLatin1Char('\n') + tr("From 0x%1 on, the part does not hold what was written.")
                                             .arg(result.verifiedTo, 4, 16, QLatin1Char('0'));

@@ -1077,6 +1077,10 @@ Sent: %3</source>
       <translation>書き込みと照合を終えたデータはありません。</translation>
     </message>
     <message>
+      <source>Written, but the read-back failed: %1.</source>
+      <translation>書き込みましたが、読み戻しに失敗しました: %1。</translation>
+    </message>
+    <message>
       <source>&amp;Offset:</source>
       <translation>オフセット(&amp;O):</translation>
     </message>

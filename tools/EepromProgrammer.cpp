@@ -124,8 +124,7 @@ EepromProgrammer::Result EepromProgrammer::read(qint64 offset, qint64 length) {
     return result;
 }
 
-bool EepromProgrammer::poll(qint64 pageFrom, qint64 pageTo, qint64 writtenAt, qint64 waitedNs,
-                            Result *result) {
+bool EepromProgrammer::poll(qint64 pageFrom, qint64 pageTo, qint64 writtenAt, Result *result) {
     const int device = m_part.deviceAddress(m_address, pageFrom);
     for (;;) {
         const qint64 began = m_now();
@@ -140,11 +139,8 @@ bool EepromProgrammer::poll(qint64 pageFrom, qint64 pageTo, qint64 writtenAt, qi
         // USB traffic that carries it.
         m_pollNs = ended - began;
         if (acknowledged) {
-            // The write cycle took at most this long. The next page waits a
-            // little less before its first poll, so that the wait follows a
-            // part that is faster than the last page showed; one refused
-            // poll now and then puts it right again.
-            m_cycleAtMostNs = waitedNs + ended - writtenAt;
+            // The write cycle took at most this long.
+            m_cycleAtMostNs = ended - writtenAt;
             return true;
         }
         // Only a poll that began after the limit counts as the last: a host
@@ -171,6 +167,20 @@ void EepromProgrammer::compare(qint64 offset, const QByteArray &expected, const 
     }
 }
 
+bool EepromProgrammer::writePage(qint64 pos, qint64 pageEnd, qint64 offset,
+                                 const QByteArray &data, int waitUnits, Result *result,
+                                 bool *acknowledged) {
+    BusStream stream(m_clock);
+    if (waitUnits > 0)
+        stream.wait(waitUnits);
+    stream.start(m_part.deviceAddress(m_address, pos), false);
+    addressBytes(stream, pos);
+    for (qint64 i = pos; i < pageEnd; ++i)
+        stream.write(quint8(data.at(i - offset)));
+    stream.stop();
+    return transact(stream, result, acknowledged);
+}
+
 EepromProgrammer::Result EepromProgrammer::write(qint64 offset, const QByteArray &data,
                                                  bool verify) {
     Result result;
@@ -181,43 +191,72 @@ EepromProgrammer::Result EepromProgrammer::write(qint64 offset, const QByteArray
     }
     const qint64 end = offset + data.size();
     const qint64 total = data.size() * (verify ? 2 : 1);
+    // The page whose write cycle has not been seen to end yet: the part
+    // takes the next page only once it has, so the next page's address is
+    // also the poll of this one.
+    struct Pending {
+        qint64 from = -1;
+        qint64 to = -1;
+        qint64 writtenAt = 0;
+    } pending;
+    const auto settle = [&] {
+        if (pending.from < 0)
+            return true;
+        if (!poll(pending.from, pending.to, pending.writtenAt, &result))
+            return false;
+        result.writtenTo = pending.to;
+        pending = {};
+        return true;
+    };
     qint64 pos = offset;
     while (pos < end) {
         if (!tell(pos - offset, total)) {
-            result.status = Cancelled;
-            result.message = tr("Cancelled.");
+            if (settle()) {
+                result.status = Cancelled;
+                result.message = tr("Cancelled.");
+            }
             break;
         }
         const qint64 pageEnd = qMin(end, (pos / m_part.pageSize + 1) * m_part.pageSize);
-        BusStream stream(m_clock);
-        stream.start(m_part.deviceAddress(m_address, pos), false);
-        addressBytes(stream, pos);
-        for (qint64 i = pos; i < pageEnd; ++i)
-            stream.write(quint8(data.at(i - offset)));
-        stream.stop();
-        // Polling right away would only be refused until the write cycle
-        // nears its end: the adapter waits most of what earlier pages took
-        // before it hands the transaction back, and polling finds the end.
-        const qint64 waitNs =
-            qBound<qint64>(0, m_cycleAtMostNs - m_pollNs - CreepNs, m_pollLimitNs);
-        const int units = int(waitNs / WaitUnitNs);
-        if (units > 0)
-            stream.wait(units);
+        // Behind a page still being written the adapter first waits about
+        // as long as the cycle was seen to take, less the USB round trip.
+        const int units = pending.from < 0 ? 0 : int(m_leadNs / WaitUnitNs);
         bool acknowledged = false;
-        if (!transact(stream, &result, &acknowledged))
+        if (!writePage(pos, pageEnd, offset, data, units, &result, &acknowledged))
             break;
-        const qint64 writtenAt = m_now();
+        if (!acknowledged && pending.from >= 0) {
+            // Most likely too early: the part was still busy and ignored
+            // the page. Poll it out, then write the page once more; a
+            // shorter lead next time would only miss again.
+            m_leadNs = qMin(m_leadNs + MissStepNs, m_pollLimitNs);
+            if (!settle())
+                break;
+            if (!writePage(pos, pageEnd, offset, data, 0, &result, &acknowledged))
+                break;
+        }
         if (!acknowledged) {
             result.status = NoAck;
             result.message =
                 tr("The %1 did not acknowledge the write of %2.").arg(where(), range(pos, pageEnd));
             break;
         }
-        if (!poll(pos, pageEnd, writtenAt, qint64(units) * WaitUnitNs, &result))
-            break;
+        if (pending.from >= 0) {
+            // The part took this page, so the last one's cycle had ended.
+            result.writtenTo = pending.to;
+            m_leadNs = qMax<qint64>(0, m_leadNs - CreepNs);
+        }
+        pending = {pos, pageEnd, m_now()};
+        if (!m_leadKnown) {
+            // The first page finds the cycle's length by polling.
+            if (!settle())
+                break;
+            m_leadKnown = true;
+            m_leadNs = qMax<qint64>(0, m_cycleAtMostNs - 2 * m_pollNs);
+        }
         pos = pageEnd;
-        result.writtenTo = pos;
     }
+    if (result.status == Ok && pos == end)
+        settle();
     if (!verify || result.writtenTo == offset)
         return result;
 

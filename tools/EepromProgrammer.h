@@ -13,9 +13,12 @@
 
 // Reads, writes and verifies a 24-series EEPROM through transactions.
 // Reads go in as few transactions as the adapter's buffer allows; writes go
-// page by page, never across a page boundary, each followed by acknowledge
-// polling until the part has finished its write cycle; a write is then read
-// back. Nothing is reported as written that was not read back equal.
+// page by page, never across a page boundary, and each page's write cycle is
+// waited out by acknowledge polling: the address of the next page, sent
+// after about as long as the cycle takes, is that page's poll (a part busy
+// writing refuses it, and the page goes again once polling finds the end);
+// the last page is polled on its own. A write is then read back. Nothing is
+// reported as written that was not read back equal.
 class EepromProgrammer {
     Q_DECLARE_TR_FUNCTIONS(EepromProgrammer)
 
@@ -30,9 +33,10 @@ public:
     static constexpr int ShownDifferences = 10;
     // The adapter's wait command counts in these.
     static constexpr qint64 WaitUnitNs = 20'000;
-    // How fast the estimate of the write cycle creeps down while the part
-    // answers the first poll after a page.
-    static constexpr qint64 CreepNs = 20'000;
+    // How fast the lead before a page creeps down while the part takes each
+    // page at the first try, and how far it goes up when one was too early.
+    static constexpr qint64 CreepNs = 2'000;
+    static constexpr qint64 MissStepNs = 60'000;
 
     enum Status {
         Ok,
@@ -80,9 +84,13 @@ private:
     bool readInto(qint64 offset, qint64 length, QByteArray *data, Result *result, qint64 doneBefore,
                   qint64 total, bool cancellable = true);
     // Polls until the part acknowledges, `writtenAt` being when the page's
-    // transaction came back after waiting `waitedNs` behind its STOP.
-    bool poll(qint64 pageFrom, qint64 pageTo, qint64 writtenAt, qint64 waitedNs, Result *result);
+    // transaction came back.
+    bool poll(qint64 pageFrom, qint64 pageTo, qint64 writtenAt, Result *result);
     bool transact(BusStream &stream, Result *result, bool *acknowledged);
+    // One page written in one transaction, `waitUnits` of adapter wait
+    // before it.
+    bool writePage(qint64 pos, qint64 pageEnd, qint64 offset, const QByteArray &data,
+                   int waitUnits, Result *result, bool *acknowledged);
     void compare(qint64 offset, const QByteArray &expected, const QByteArray &actual,
                  Result *result) const;
     bool tell(qint64 done, qint64 total);
@@ -101,6 +109,10 @@ private:
     qint64 m_cycleAtMostNs = 0;
     // How long the latest poll took.
     qint64 m_pollNs = 0;
+    // How long the adapter waits before a page that follows another, once
+    // the first page's polling has measured the cycle.
+    qint64 m_leadNs = 0;
+    bool m_leadKnown = false;
 };
 
 #endif

@@ -137,29 +137,28 @@ int64_t SimUsbStack::deadline(int timeoutMs, bool zeroIsNoLimit) const {
     return nowNs_ + int64_t(ms) * NsPerMs;
 }
 
-// Runs the chip until `done` or the deadline; paced, never ahead of the wall
-// clock, sleeping while the chip has caught up with it.
+// Runs the chip until `done` or the deadline. Paced, the host hears of the
+// end no earlier than the wall clock allows. While the host waits here
+// nothing else can reach the chip, so it runs ahead of the wall clock by a
+// slice and the caller then sleeps until the moment it finished: the host
+// learns of it on time, not at the end of a blind sleep.
 bool SimUsbStack::runChip(Fx2Chip &chip, int64_t deadlineNs, const std::function<bool()> &done) {
     if (pacing_ == Pacing::Virtual) {
         const bool finished = chip.runUntil(deadlineNs, done);
         nowNs_ = std::max(nowNs_, finished ? chip.nowNs() : deadlineNs);
         return finished;
     }
-    // Most waits end within a few tens of microseconds of chip time: sleeping
-    // a whole millisecond at once would make every transfer take that long.
-    // Longer waits sleep in longer slices, so that they cost little CPU.
-    int64_t sliceNs = 20'000;
     for (;;) {
-        const int64_t target = std::min(deadlineNs, pacer_.allowedNs());
-        if (chip.runUntil(std::max(target, chip.nowNs()), done)) {
-            nowNs_ = std::max(nowNs_, chip.nowNs());
+        const int64_t from = std::max(chip.nowNs(), pacer_.allowedNs());
+        const int64_t target = std::min(deadlineNs, from + RunAheadNs);
+        const bool finished = chip.runUntil(std::max(target, chip.nowNs()), done);
+        const int64_t reached = finished ? chip.nowNs() : target;
+        pacer_.sleepUntil(reached);
+        nowNs_ = std::max(nowNs_, reached);
+        if (finished)
             return true;
-        }
-        nowNs_ = std::max(nowNs_, target);
         if (target >= deadlineNs)
             return false;
-        pacer_.sleepTowards(deadlineNs, sliceNs);
-        sliceNs = std::min<int64_t>(sliceNs * 2, 1'000'000);
     }
 }
 

@@ -151,6 +151,8 @@ private:
     void catchUp();
     void syncChip(Fx2Chip &chip);
     bool runChip(Fx2Chip &chip, int64_t deadlineNs, const std::function<bool()> &done);
+    // How far the chip runs ahead of the wall clock while the host waits.
+    static constexpr int64_t RunAheadNs = 2'000'000;
     int64_t deadline(int timeoutMs, bool zeroIsNoLimit) const;
     void appendLog(LogEntry entry);
     void logControl(const QString &path, const UsbSetupPacket &setup, const uint8_t *data,

@@ -9,7 +9,8 @@
 #include <thread>
 
 // Ties simulated time to the wall clock: the simulation may lag behind real
-// time (and catches up as fast as it can) but never runs ahead of it.
+// time (and catches up as fast as it can); what the host sees never runs
+// ahead of it.
 class WallClockPacer {
 public:
     // From now on, simulated time `simNs` is the wall clock's present.
@@ -20,22 +21,19 @@ public:
     bool started() const { return timer_.isValid(); }
     // The latest simulated time the wall clock allows now.
     int64_t allowedNs() const { return base_ + timer_.nsecsElapsed(); }
-    // Sleeps until the wall clock allows `simNs`, but not longer than
-    // `sliceNs`, so that the caller can look around in between.
-    // A slice up to SpinNs is waited out without giving up the CPU: a thread
-    // that sleeps may wake a scheduler tick late, which would make every
-    // short wait (a USB transfer takes microseconds) take milliseconds.
-    void sleepTowards(int64_t simNs, int64_t sliceNs = 1'000'000) const {
-        const int64_t ahead = std::min(simNs - allowedNs(), sliceNs);
-        if (ahead <= 0)
-            return;
-        if (ahead > SpinNs) {
-            std::this_thread::sleep_for(std::chrono::nanoseconds(ahead));
-            return;
+    // Sleeps until the wall clock allows `simNs`: most of it asleep, the
+    // end awake (a thread that sleeps may wake a scheduler tick late), so
+    // that the moment is kept within microseconds.
+    void sleepUntil(int64_t simNs) const {
+        for (;;) {
+            const int64_t ahead = simNs - allowedNs();
+            if (ahead <= 0)
+                return;
+            if (ahead > SpinNs)
+                std::this_thread::sleep_for(std::chrono::nanoseconds(ahead - SpinNs / 2));
+            else
+                std::this_thread::yield();
         }
-        const int64_t until = timer_.nsecsElapsed() + ahead;
-        while (timer_.nsecsElapsed() < until)
-            std::this_thread::yield();
     }
     static constexpr int64_t SpinNs = 200'000;
 
