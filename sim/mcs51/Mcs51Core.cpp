@@ -56,18 +56,14 @@ constexpr uint8_t kLength[256] = {
     1, 2, 1, 1, 1, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, // Fx
 };
 
-// Length and clocks of each opcode in one entry: the dispatch reads both.
-struct OpInfo {
-    uint8_t length;
-    uint8_t clocks;
-};
-constexpr std::array<OpInfo, 256> makeOpInfo() {
-    std::array<OpInfo, 256> info{};
+constexpr std::array<uint8_t, 256> makeClocks() {
+    std::array<uint8_t, 256> clocks{};
     for (unsigned op = 0; op < 256; ++op)
-        info[op] = {kLength[op], uint8_t(4 * kCycles[op])};
-    return info;
+        clocks[op] = uint8_t(4 * kCycles[op]);
+    return clocks;
 }
-constexpr std::array<OpInfo, 256> kOpInfo = makeOpInfo();
+// CLKOUT clocks per opcode.
+constexpr std::array<uint8_t, 256> kClocks = makeClocks();
 
 constexpr uint8_t CY = 0x80, AC = 0x40, OV = 0x04;
 
@@ -252,94 +248,118 @@ MCS51_HOT_INLINE void Cpu::execute() {
         b1 = pc + 1u < s.codeSize ? code(uint16_t(pc + 1)) : 0;
         b2 = pc + 2u < s.codeSize ? code(uint16_t(pc + 2)) : 0;
     }
-    const OpInfo info = kOpInfo[op];
-    const uint16_t next = uint16_t(pc + info.length);
+    // Each opcode sets the next PC from its own length, a constant: taken
+    // from a table, every instruction would wait for the opcode's fetch
+    // before the next could be fetched.
+    uint16_t next = pc;
+#define NEXT(length) (s.pc = next = uint16_t(pc + (length)))
     at = pc;
-    s.pc = next;
-    s.clocks += info.clocks;
+    s.clocks += kClocks[op];
     ++s.instructions;
 
     switch (op) {
     case 0x00: // NOP
+        NEXT(1);
         break;
         CASE_PAGE(0x01)
             : // AJMP
-              s.pc = uint16_t((next & 0xF800) | ((op & 0xE0) << 3) | b1);
+              NEXT(2);
+        s.pc = uint16_t((next & 0xF800) | ((op & 0xE0) << 3) | b1);
         break;
         CASE_PAGE(0x11)
             : // ACALL
-              call(uint16_t((next & 0xF800) | ((op & 0xE0) << 3) | b1), next);
+              NEXT(2);
+        call(uint16_t((next & 0xF800) | ((op & 0xE0) << 3) | b1), next);
         break;
     case 0x02: // LJMP
+        NEXT(3);
         s.pc = uint16_t((b1 << 8) | b2);
         break;
     case 0x12: // LCALL
+        NEXT(3);
         call(uint16_t((b1 << 8) | b2), next);
         break;
     case 0x22: // RET
+        NEXT(1);
         s.pc = popAddress();
         break;
     case 0x32: // RETI
+        NEXT(1);
         s.pc = popAddress();
         s.returnFromInterrupt();
         break;
     case 0x73: // JMP @A+DPTR
+        NEXT(1);
         s.pc = uint16_t(acc() + dptr());
         break;
     case 0x80: // SJMP
+        NEXT(2);
         jumpRelative(next, b1);
         break;
     case 0x40: // JC
+        NEXT(2);
         if (carry())
             jumpRelative(next, b1);
         break;
     case 0x50: // JNC
+        NEXT(2);
         if (!carry())
             jumpRelative(next, b1);
         break;
     case 0x60: // JZ
+        NEXT(2);
         if (!acc())
             jumpRelative(next, b1);
         break;
     case 0x70: // JNZ
+        NEXT(2);
         if (acc())
             jumpRelative(next, b1);
         break;
     case 0x20: // JB
+        NEXT(3);
         if (readBit(b1))
             jumpRelative(next, b2);
         break;
     case 0x30: // JNB
+        NEXT(3);
         if (!readBit(b1))
             jumpRelative(next, b2);
         break;
     case 0x10: // JBC
+        NEXT(3);
         if (readBit(b1)) {
             writeBit(b1, false);
             jumpRelative(next, b2);
         }
         break;
     case 0xB4: // CJNE A,#data,rel
+        NEXT(3);
         compareJump(acc(), b1, next, b2);
         break;
     case 0xB5: // CJNE A,direct,rel
+        NEXT(3);
         compareJump(acc(), readDirect(b1), next, b2);
         break;
         CASE2(0xB6)
             : // CJNE @Ri,#data,rel
-              compareJump(s.iram[r(op & 1)], b1, next, b2);
+              NEXT(3);
+        compareJump(s.iram[r(op & 1)], b1, next, b2);
         break;
         CASE8(0xB8)
             : // CJNE Rn,#data,rel
-              compareJump(r(op & 7), b1, next, b2);
+              NEXT(3);
+        compareJump(r(op & 7), b1, next, b2);
         break;
         CASE8(0xD8) : { // DJNZ Rn,rel
+            NEXT(2);
             uint8_t &v = r(op & 7);
             if (--v)
                 jumpRelative(next, b1);
             break;
         }
     case 0xD5: { // DJNZ direct,rel
+        NEXT(3);
         const uint8_t v = uint8_t(readDirect(b1) - 1);
         writeDirect(b1, v);
         if (v)
@@ -349,59 +369,81 @@ MCS51_HOT_INLINE void Cpu::execute() {
 
     // Arithmetic
     case 0x24:
+        NEXT(2);
         add(b1, 0);
         break;
     case 0x25:
+        NEXT(2);
         add(readDirect(b1), 0);
         break;
-        CASE2(0x26) : add(s.iram[r(op & 1)], 0);
+        CASE2(0x26) : NEXT(1);
+        add(s.iram[r(op & 1)], 0);
         break;
-        CASE8(0x28) : add(r(op & 7), 0);
+        CASE8(0x28) : NEXT(1);
+        add(r(op & 7), 0);
         break;
     case 0x34:
+        NEXT(2);
         add(b1, carry());
         break;
     case 0x35:
+        NEXT(2);
         add(readDirect(b1), carry());
         break;
-        CASE2(0x36) : add(s.iram[r(op & 1)], carry());
+        CASE2(0x36) : NEXT(1);
+        add(s.iram[r(op & 1)], carry());
         break;
-        CASE8(0x38) : add(r(op & 7), carry());
+        CASE8(0x38) : NEXT(1);
+        add(r(op & 7), carry());
         break;
     case 0x94:
+        NEXT(2);
         subb(b1);
         break;
     case 0x95:
+        NEXT(2);
         subb(readDirect(b1));
         break;
-        CASE2(0x96) : subb(s.iram[r(op & 1)]);
+        CASE2(0x96) : NEXT(1);
+        subb(s.iram[r(op & 1)]);
         break;
-        CASE8(0x98) : subb(r(op & 7));
+        CASE8(0x98) : NEXT(1);
+        subb(r(op & 7));
         break;
     case 0x04:
+        NEXT(1);
         ++acc();
         break;
     case 0x05:
+        NEXT(2);
         writeDirect(b1, uint8_t(readDirect(b1) + 1));
         break;
-        CASE2(0x06) : ++s.iram[r(op & 1)];
+        CASE2(0x06) : NEXT(1);
+        ++s.iram[r(op & 1)];
         break;
-        CASE8(0x08) : ++r(op & 7);
+        CASE8(0x08) : NEXT(1);
+        ++r(op & 7);
         break;
     case 0x14:
+        NEXT(1);
         --acc();
         break;
     case 0x15:
+        NEXT(2);
         writeDirect(b1, uint8_t(readDirect(b1) - 1));
         break;
-        CASE2(0x16) : --s.iram[r(op & 1)];
+        CASE2(0x16) : NEXT(1);
+        --s.iram[r(op & 1)];
         break;
-        CASE8(0x18) : --r(op & 7);
+        CASE8(0x18) : NEXT(1);
+        --r(op & 7);
         break;
     case 0xA3: // INC DPTR
+        NEXT(1);
         setDptr(uint16_t(dptr() + 1));
         break;
     case 0xA4: { // MUL AB
+        NEXT(1);
         const unsigned product = acc() * s.sfrs[B - 0x80];
         acc() = uint8_t(product);
         s.sfrs[B - 0x80] = uint8_t(product >> 8);
@@ -409,6 +451,7 @@ MCS51_HOT_INLINE void Cpu::execute() {
         break;
     }
     case 0x84: { // DIV AB; by zero: OV set, A and B kept
+        NEXT(1);
         const uint8_t divisor = s.sfrs[B - 0x80];
         psw() &= ~(CY | OV);
         if (!divisor) {
@@ -421,80 +464,106 @@ MCS51_HOT_INLINE void Cpu::execute() {
         break;
     }
     case 0xD4:
+        NEXT(1);
         decimalAdjust();
         break;
 
     // Logic
     case 0x52:
+        NEXT(2);
         writeDirect(b1, readDirect(b1) & acc());
         break;
     case 0x53:
+        NEXT(3);
         writeDirect(b1, readDirect(b1) & b2);
         break;
     case 0x54:
+        NEXT(2);
         acc() &= b1;
         break;
     case 0x55:
+        NEXT(2);
         acc() &= readDirect(b1);
         break;
-        CASE2(0x56) : acc() &= s.iram[r(op & 1)];
+        CASE2(0x56) : NEXT(1);
+        acc() &= s.iram[r(op & 1)];
         break;
-        CASE8(0x58) : acc() &= r(op & 7);
+        CASE8(0x58) : NEXT(1);
+        acc() &= r(op & 7);
         break;
     case 0x42:
+        NEXT(2);
         writeDirect(b1, readDirect(b1) | acc());
         break;
     case 0x43:
+        NEXT(3);
         writeDirect(b1, readDirect(b1) | b2);
         break;
     case 0x44:
+        NEXT(2);
         acc() |= b1;
         break;
     case 0x45:
+        NEXT(2);
         acc() |= readDirect(b1);
         break;
-        CASE2(0x46) : acc() |= s.iram[r(op & 1)];
+        CASE2(0x46) : NEXT(1);
+        acc() |= s.iram[r(op & 1)];
         break;
-        CASE8(0x48) : acc() |= r(op & 7);
+        CASE8(0x48) : NEXT(1);
+        acc() |= r(op & 7);
         break;
     case 0x62:
+        NEXT(2);
         writeDirect(b1, readDirect(b1) ^ acc());
         break;
     case 0x63:
+        NEXT(3);
         writeDirect(b1, readDirect(b1) ^ b2);
         break;
     case 0x64:
+        NEXT(2);
         acc() ^= b1;
         break;
     case 0x65:
+        NEXT(2);
         acc() ^= readDirect(b1);
         break;
-        CASE2(0x66) : acc() ^= s.iram[r(op & 1)];
+        CASE2(0x66) : NEXT(1);
+        acc() ^= s.iram[r(op & 1)];
         break;
-        CASE8(0x68) : acc() ^= r(op & 7);
+        CASE8(0x68) : NEXT(1);
+        acc() ^= r(op & 7);
         break;
     case 0xE4:
+        NEXT(1);
         acc() = 0;
         break;
     case 0xF4:
+        NEXT(1);
         acc() = uint8_t(~acc());
         break;
     case 0xC4:
+        NEXT(1);
         acc() = uint8_t((acc() << 4) | (acc() >> 4));
         break;
     case 0x23:
+        NEXT(1);
         acc() = uint8_t((acc() << 1) | (acc() >> 7));
         break;
     case 0x03:
+        NEXT(1);
         acc() = uint8_t((acc() >> 1) | (acc() << 7));
         break;
     case 0x33: {
+        NEXT(1);
         const uint8_t a = acc();
         acc() = uint8_t((a << 1) | carry());
         setCarry(a & 0x80);
         break;
     }
     case 0x13: {
+        NEXT(1);
         const uint8_t a = acc();
         acc() = uint8_t((a >> 1) | (carry() << 7));
         setCarry(a & 1);
@@ -503,90 +572,118 @@ MCS51_HOT_INLINE void Cpu::execute() {
 
     // Data transfer
     case 0x74:
+        NEXT(2);
         acc() = b1;
         break;
     case 0xE5:
+        NEXT(2);
         acc() = readDirect(b1);
         break;
-        CASE2(0xE6) : acc() = s.iram[r(op & 1)];
+        CASE2(0xE6) : NEXT(1);
+        acc() = s.iram[r(op & 1)];
         break;
-        CASE8(0xE8) : acc() = r(op & 7);
+        CASE8(0xE8) : NEXT(1);
+        acc() = r(op & 7);
         break;
-        CASE8(0xF8) : r(op & 7) = acc();
+        CASE8(0xF8) : NEXT(1);
+        r(op & 7) = acc();
         break;
-        CASE8(0xA8) : r(op & 7) = readDirect(b1);
+        CASE8(0xA8) : NEXT(2);
+        r(op & 7) = readDirect(b1);
         break;
-        CASE8(0x78) : r(op & 7) = b1;
+        CASE8(0x78) : NEXT(2);
+        r(op & 7) = b1;
         break;
     case 0xF5:
+        NEXT(2);
         writeDirect(b1, acc());
         break;
-        CASE8(0x88) : writeDirect(b1, r(op & 7));
+        CASE8(0x88) : NEXT(2);
+        writeDirect(b1, r(op & 7));
         break;
     case 0x85: // MOV direct,direct: source first
+        NEXT(3);
         writeDirect(b2, readDirect(b1));
         break;
-        CASE2(0x86) : writeDirect(b1, s.iram[r(op & 1)]);
+        CASE2(0x86) : NEXT(2);
+        writeDirect(b1, s.iram[r(op & 1)]);
         break;
     case 0x75:
+        NEXT(3);
         writeDirect(b1, b2);
         break;
-        CASE2(0xF6) : s.iram[r(op & 1)] = acc();
+        CASE2(0xF6) : NEXT(1);
+        s.iram[r(op & 1)] = acc();
         break;
-        CASE2(0xA6) : s.iram[r(op & 1)] = readDirect(b1);
+        CASE2(0xA6) : NEXT(2);
+        s.iram[r(op & 1)] = readDirect(b1);
         break;
-        CASE2(0x76) : s.iram[r(op & 1)] = b1;
+        CASE2(0x76) : NEXT(2);
+        s.iram[r(op & 1)] = b1;
         break;
     case 0x90:
+        NEXT(3);
         setDptr(uint16_t((b1 << 8) | b2));
         break;
     case 0x93: { // MOVC A,@A+DPTR
+        NEXT(1);
         const uint16_t a = uint16_t(acc() + dptr());
         // Nothing drives the bus beyond the code memory.
         acc() = a < s.codeSize ? code(a) : 0xFF;
         break;
     }
     case 0x83: { // MOVC A,@A+PC
+        NEXT(1);
         const uint16_t a = uint16_t(acc() + next);
         acc() = a < s.codeSize ? code(a) : 0xFF;
         break;
     }
     case 0xE0: // MOVX A,@DPTR
+        NEXT(1);
         s.clocks += 4u * s.stretch;
         acc() = readXdata(dptr());
         break;
-        CASE2(0xE2) : s.clocks += 4u * s.stretch;
+        CASE2(0xE2) : NEXT(1);
+        s.clocks += 4u * s.stretch;
         acc() = readXdata(pagedAddress(op & 1));
         break;
     case 0xF0:
+        NEXT(1);
         s.clocks += 4u * s.stretch;
         writeXdata(dptr(), acc());
         break;
-        CASE2(0xF2) : s.clocks += 4u * s.stretch;
+        CASE2(0xF2) : NEXT(1);
+        s.clocks += 4u * s.stretch;
         writeXdata(pagedAddress(op & 1), acc());
         break;
     case 0xC0: { // PUSH: SP is incremented before the source is read (PUSH SP)
+        NEXT(2);
         ++sp();
         const uint8_t v = readDirect(b1);
         s.iram[sp()] = v;
         break;
     }
     case 0xD0: {
+        NEXT(2);
         const uint8_t v = pop();
         writeDirect(b1, v);
         break;
     }
     case 0xC5: {
+        NEXT(2);
         const uint8_t v = readDirect(b1);
         writeDirect(b1, acc());
         acc() = v;
         break;
     }
-        CASE2(0xC6) : std::swap(acc(), s.iram[r(op & 1)]);
+        CASE2(0xC6) : NEXT(1);
+        std::swap(acc(), s.iram[r(op & 1)]);
         break;
-        CASE8(0xC8) : std::swap(acc(), r(op & 7));
+        CASE8(0xC8) : NEXT(1);
+        std::swap(acc(), r(op & 7));
         break;
         CASE2(0xD6) : { // XCHD
+            NEXT(1);
             uint8_t &m = s.iram[r(op & 1)];
             const uint8_t a = acc();
             acc() = uint8_t((a & 0xF0) | (m & 0x0F));
@@ -596,49 +693,62 @@ MCS51_HOT_INLINE void Cpu::execute() {
 
     // Bits
     case 0xC3:
+        NEXT(1);
         psw() &= ~CY;
         break;
     case 0xD3:
+        NEXT(1);
         psw() |= CY;
         break;
     case 0xB3:
+        NEXT(1);
         psw() ^= CY;
         break;
     case 0xC2:
+        NEXT(2);
         writeBit(b1, false);
         break;
     case 0xD2:
+        NEXT(2);
         writeBit(b1, true);
         break;
     case 0xB2:
+        NEXT(2);
         writeBit(b1, !readBit(b1));
         break;
     case 0x82:
+        NEXT(2);
         setCarry(carry() && readBit(b1));
         break;
     case 0xB0:
+        NEXT(2);
         setCarry(carry() && !readBit(b1));
         break;
     case 0x72:
+        NEXT(2);
         setCarry(carry() || readBit(b1));
         break;
     case 0xA0:
+        NEXT(2);
         setCarry(carry() || !readBit(b1));
         break;
     case 0xA2:
+        NEXT(2);
         setCarry(readBit(b1));
         break;
     case 0x92:
+        NEXT(2);
         writeBit(b1, carry());
         break;
 
     default: // 0xA5
         s.pc = pc;
-        s.clocks -= info.clocks;
+        s.clocks -= kClocks[op];
         --s.instructions;
         faultAt(Fault::UndefinedOpcode, pc);
         break;
     }
+#undef NEXT
 }
 
 } // namespace
