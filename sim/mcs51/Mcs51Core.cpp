@@ -90,7 +90,25 @@ constexpr uint8_t CY = 0x80, AC = 0x40, OV = 0x04;
 // One instruction. clocks already covers the whole instruction while its
 // memory accesses run, so Bus callbacks see the time at its end.
 struct Cpu {
+    explicit Cpu(CoreState &state) : s(state) { load(); }
     CoreState &s;
+    // The program counter and the counts live here while instructions run
+    // (stored to the state on every instruction, they would hold up the
+    // next), and go back to the state before anything outside the loop can
+    // look at them or change them.
+    uint16_t pc_ = 0;
+    uint64_t clocks_ = 0;
+    uint64_t instructions_ = 0;
+    void save() {
+        s.pc = pc_;
+        s.clocks = clocks_;
+        s.instructions = instructions_;
+    }
+    void load() {
+        pc_ = s.pc;
+        clocks_ = s.clocks;
+        instructions_ = s.instructions;
+    }
     // The instruction executing; the state learns it only when the Bus is
     // called (a store on every instruction costs more than it seems).
     uint16_t at = 0;
@@ -110,15 +128,21 @@ struct Cpu {
         if (s.kind[a - 0x80] == CoreState::Plain)
             return s.sfrs[a - 0x80];
         s.instructionPc = at;
-        return s.readSfr(a);
+        save();
+        const uint8_t v = s.readSfr(a);
+        load();
+        return v;
     }
     void writeDirect(uint8_t a, uint8_t v) {
         if (a < 0x80)
             s.iram[a] = v;
         else if (s.kind[a - 0x80] == CoreState::Plain)
             s.sfrs[a - 0x80] = v;
-        else
+        else {
+            save();
             s.writeSfr(a, v);
+            load();
+        }
     }
     uint8_t bitByte(uint8_t bit) { return bit < 0x80 ? uint8_t(0x20 + (bit >> 3)) : bit & 0xF8; }
     bool readBit(uint8_t bit) { return (readDirect(bitByte(bit)) >> (bit & 7)) & 1; }
@@ -138,14 +162,20 @@ struct Cpu {
         if (const uint8_t *page = s.xdataRead[a >> 8])
             return page[a & 0xFF];
         s.instructionPc = at;
-        return s.readXdataSlow(a);
+        save();
+        const uint8_t v = s.readXdataSlow(a);
+        load();
+        return v;
     }
     void writeXdata(uint16_t a, uint8_t v) {
         ++s.effects;
         if (uint8_t *page = s.xdataWrite[a >> 8])
             page[a & 0xFF] = v;
-        else
+        else {
+            save();
             s.writeXdataSlow(a, v);
+            load();
+        }
     }
     // MOVX @Ri: MPAGE supplies the high address byte.
     uint16_t pagedAddress(unsigned i) { return uint16_t((s.sfrs[MPAGE - 0x80] << 8) | r(i)); }
@@ -194,15 +224,15 @@ struct Cpu {
         acc() = uint8_t(t);
         setCarry(c);
     }
-    void jumpRelative(uint16_t next, uint8_t rel) { s.pc = uint16_t(next + int8_t(rel)); }
+    void jumpRelative(uint16_t next, uint8_t rel) { pc_ = uint16_t(next + int8_t(rel)); }
     void compareJump(uint8_t a, uint8_t b, uint16_t next, uint8_t rel) {
         setCarry(a < b);
-        s.pc = a != b ? uint16_t(next + int8_t(rel)) : next;
+        pc_ = a != b ? uint16_t(next + int8_t(rel)) : next;
     }
     void call(uint16_t target, uint16_t next) {
         push(uint8_t(next));
         push(uint8_t(next >> 8));
-        s.pc = target;
+        pc_ = target;
     }
     uint16_t popAddress() {
         const uint8_t hi = pop();
@@ -229,7 +259,7 @@ struct Cpu {
 // Inlined into the run loop: the call itself costs a tenth of the time of an
 // instruction.
 MCS51_HOT_INLINE void Cpu::execute() {
-    const uint16_t pc = s.pc;
+    const uint16_t pc = pc_;
     uint8_t op, b1, b2;
     // Both operand bytes are fetched whatever the length; near the end of a
     // 256-byte page (which may be a patched copy) or of the code memory byte
@@ -252,10 +282,10 @@ MCS51_HOT_INLINE void Cpu::execute() {
     // from a table, every instruction would wait for the opcode's fetch
     // before the next could be fetched.
     uint16_t next = pc;
-#define NEXT(length) (s.pc = next = uint16_t(pc + (length)))
+#define NEXT(length) (pc_ = next = uint16_t(pc + (length)))
     at = pc;
-    s.clocks += kClocks[op];
-    ++s.instructions;
+    clocks_ += kClocks[op];
+    ++instructions_;
 
     switch (op) {
     case 0x00: // NOP
@@ -264,7 +294,7 @@ MCS51_HOT_INLINE void Cpu::execute() {
         CASE_PAGE(0x01)
             : // AJMP
               NEXT(2);
-        s.pc = uint16_t((next & 0xF800) | ((op & 0xE0) << 3) | b1);
+        pc_ = uint16_t((next & 0xF800) | ((op & 0xE0) << 3) | b1);
         break;
         CASE_PAGE(0x11)
             : // ACALL
@@ -273,7 +303,7 @@ MCS51_HOT_INLINE void Cpu::execute() {
         break;
     case 0x02: // LJMP
         NEXT(3);
-        s.pc = uint16_t((b1 << 8) | b2);
+        pc_ = uint16_t((b1 << 8) | b2);
         break;
     case 0x12: // LCALL
         NEXT(3);
@@ -281,16 +311,18 @@ MCS51_HOT_INLINE void Cpu::execute() {
         break;
     case 0x22: // RET
         NEXT(1);
-        s.pc = popAddress();
+        pc_ = popAddress();
         break;
     case 0x32: // RETI
         NEXT(1);
-        s.pc = popAddress();
+        pc_ = popAddress();
+        save();
         s.returnFromInterrupt();
+        load();
         break;
     case 0x73: // JMP @A+DPTR
         NEXT(1);
-        s.pc = uint16_t(acc() + dptr());
+        pc_ = uint16_t(acc() + dptr());
         break;
     case 0x80: // SJMP
         NEXT(2);
@@ -640,20 +672,20 @@ MCS51_HOT_INLINE void Cpu::execute() {
     }
     case 0xE0: // MOVX A,@DPTR
         NEXT(1);
-        s.clocks += 4u * s.stretch;
+        clocks_ += 4u * s.stretch;
         acc() = readXdata(dptr());
         break;
         CASE2(0xE2) : NEXT(1);
-        s.clocks += 4u * s.stretch;
+        clocks_ += 4u * s.stretch;
         acc() = readXdata(pagedAddress(op & 1));
         break;
     case 0xF0:
         NEXT(1);
-        s.clocks += 4u * s.stretch;
+        clocks_ += 4u * s.stretch;
         writeXdata(dptr(), acc());
         break;
         CASE2(0xF2) : NEXT(1);
-        s.clocks += 4u * s.stretch;
+        clocks_ += 4u * s.stretch;
         writeXdata(pagedAddress(op & 1), acc());
         break;
     case 0xC0: { // PUSH: SP is incremented before the source is read (PUSH SP)
@@ -742,9 +774,9 @@ MCS51_HOT_INLINE void Cpu::execute() {
         break;
 
     default: // 0xA5
-        s.pc = pc;
-        s.clocks -= kClocks[op];
-        --s.instructions;
+        pc_ = pc;
+        clocks_ -= kClocks[op];
+        --instructions_;
         faultAt(Fault::UndefinedOpcode, pc);
         break;
     }
@@ -817,7 +849,6 @@ void Core::reset() {
 void Core::run(uint64_t clockLimit) {
     CoreState &s = *s_;
     s.stopRequested = false;
-    Cpu cpu{s};
     for (;;) {
         if (s.clocks >= clockLimit)
             return;
@@ -839,9 +870,11 @@ void Core::run(uint64_t clockLimit) {
             continue;
         }
         s.updateAttention();
+        Cpu cpu{s};
         if (s.attention) {
             // An interrupt waits for this one instruction.
             cpu.execute();
+            cpu.save();
             continue;
         }
         // The fast path, until the limit, a timer event, or something that
@@ -849,7 +882,8 @@ void Core::run(uint64_t clockLimit) {
         const uint64_t until = std::min(clockLimit, s.nextTimerEvent);
         do
             cpu.execute();
-        while (!s.attention && s.clocks < until);
+        while (!s.attention && cpu.clocks_ < until);
+        cpu.save();
     }
 }
 
@@ -872,7 +906,9 @@ void Core::step() {
         s.clocks = s.nextTimerEvent != kNever ? std::max(s.clocks, s.nextTimerEvent) : s.clocks + 4;
         return;
     }
-    Cpu{s}.execute();
+    Cpu cpu{s};
+    cpu.execute();
+    cpu.save();
 }
 
 void Core::stop() {
