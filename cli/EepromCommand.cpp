@@ -222,13 +222,9 @@ int EepromCommand::run(const ToolContext &context) {
         err << QStringLiteral("brantle-cli: %1 holds no data\n").arg(fileName);
         return ExitDataError;
     }
-    // Everything is checked before the first byte goes to the part.
-    for (const MemoryImage::Run &run : image.runs()) {
-        if (!programmer.checkFits(m_offsetValue + run.address, run.bytes.size(), &error)) {
-            err << QStringLiteral("brantle-cli: %1: %2; nothing was written\n")
-                       .arg(fileName, error);
-            return ExitDataError;
-        }
+    if (!programmer.checkFits(m_offsetValue, image, &error)) {
+        err << QStringLiteral("brantle-cli: %1: %2; nothing was written\n").arg(fileName, error);
+        return ExitDataError;
     }
 
     if (!writing) {

@@ -195,13 +195,8 @@ bool EepromDialog::offset(const EepromPart &chosen, qint64 *value, QString *erro
 }
 
 void EepromDialog::begin(const QString &what) {
-    m_running = true;
     m_cancel = false;
-    for (QWidget *w :
-         {static_cast<QWidget *>(pushButtonRead), static_cast<QWidget *>(pushButtonWrite),
-          static_cast<QWidget *>(pushButtonVerify), static_cast<QWidget *>(pushButtonClose)})
-        w->setEnabled(false);
-    pushButtonCancel->setEnabled(true);
+    setRunning(true);
     progressBar->setRange(0, 1);
     progressBar->setValue(0);
     textResult->setStyleSheet(QString());
@@ -210,12 +205,16 @@ void EepromDialog::begin(const QString &what) {
 }
 
 void EepromDialog::end() {
-    m_running = false;
+    setRunning(false);
+}
+
+void EepromDialog::setRunning(bool running) {
+    m_running = running;
     for (QWidget *w :
          {static_cast<QWidget *>(pushButtonRead), static_cast<QWidget *>(pushButtonWrite),
           static_cast<QWidget *>(pushButtonVerify), static_cast<QWidget *>(pushButtonClose)})
-        w->setEnabled(true);
-    pushButtonCancel->setEnabled(false);
+        w->setEnabled(!running);
+    pushButtonCancel->setEnabled(running);
 }
 
 void EepromDialog::showResult(const QString &text, bool good) {
@@ -317,12 +316,9 @@ bool EepromDialog::runFile(const QString &fileName, bool writing) {
     timer.start();
     EepromProgrammer programmer(chosen, address, m_clock(), m_transact,
                                 [&timer] { return timer.nsecsElapsed(); });
-    // Everything is checked before the first byte goes to the part.
-    for (const MemoryImage::Run &run : image.runs()) {
-        if (!programmer.checkFits(from + run.address, run.bytes.size(), &error)) {
-            showResult(tr("%1: %2; nothing was written.").arg(fileName, error), false);
-            return false;
-        }
+    if (!programmer.checkFits(from, image, &error)) {
+        showResult(tr("%1: %2; nothing was written.").arg(fileName, error), false);
+        return false;
     }
     programmer.setProgress([this](qint64 done, qint64 total) { return progress(done, total); });
 

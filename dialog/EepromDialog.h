@@ -58,6 +58,8 @@ private:
     bool offset(const EepromPart &part, qint64 *value, QString *error) const;
     void begin(const QString &what);
     void end();
+    // The buttons for a job under way, or for none.
+    void setRunning(bool running);
     void showResult(const QString &text, bool good);
     bool progress(qint64 done, qint64 total);
     bool runFile(const QString &fileName, bool writing);

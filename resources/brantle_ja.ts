@@ -864,20 +864,20 @@ Sent: %3</source>
   <context>
     <name>RegisterAccess</name>
     <message>
-      <source>The part at 0x%1 did not answer reading register 0x%2.</source>
-      <translation>0x%1 のデバイスはレジスタ 0x%2 の読み出しに応答しませんでした。</translation>
+      <source>The part at %1 did not answer reading register %2.</source>
+      <translation>%1 のデバイスはレジスタ %2 の読み出しに応答しませんでした。</translation>
     </message>
     <message>
-      <source>The part at 0x%1 did not acknowledge the write of register 0x%2.</source>
-      <translation>0x%1 のデバイスはレジスタ 0x%2 の書き込みに ACK を返しませんでした。</translation>
+      <source>The part at %1 did not acknowledge the write of register %2.</source>
+      <translation>%1 のデバイスはレジスタ %2 の書き込みに ACK を返しませんでした。</translation>
     </message>
     <message>
-      <source>Register 0x%1 reads back %2, not %3.</source>
-      <translation>レジスタ 0x%1 を読み返すと %3 ではなく %2 でした。</translation>
+      <source>Register %1 reads back %2, not %3.</source>
+      <translation>レジスタ %1 を読み返すと %3 ではなく %2 でした。</translation>
     </message>
     <message>
-      <source>The part at 0x%1 did not answer.</source>
-      <translation>0x%1 のデバイスは応答しませんでした。</translation>
+      <source>The part at %1 did not answer.</source>
+      <translation>%1 のデバイスは応答しませんでした。</translation>
     </message>
   </context>
   <context>

@@ -2,6 +2,8 @@
 
 #include "adapter_wire.h"
 
+#include <exception>
+
 int BusStream::bufferLimit() {
     return WIRE_COMMAND_BUFFER_SIZE;
 }
@@ -33,8 +35,18 @@ void BusStream::stop() {
     m_converter.stopCondition(m_stream);
 }
 
-bool BusStream::run(const Transact &transact) {
-    return transact(m_stream);
+bool BusStream::run(const Transact &transact, bool *acknowledged, QString *error) {
+    try {
+        *acknowledged = transact(m_stream);
+        return true;
+    } catch (const QString &e) {
+        *error = e;
+    } catch (const char *e) {
+        *error = QString::fromLatin1(e);
+    } catch (const std::exception &e) {
+        *error = QString::fromLocal8Bit(e.what());
+    }
+    return false;
 }
 
 void BusStream::wait(int units) {

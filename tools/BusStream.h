@@ -37,7 +37,10 @@ public:
     int cost() const { return int(m_stream.size()) + 4 + int(m_reads.size()) + 1; }
     bool empty() const { return m_reads.isEmpty() && m_stream.size() <= 4; }
 
-    bool run(const Transact &transact);
+    // Runs the stream: false, with what the transaction threw in `error`,
+    // when it failed; otherwise `acknowledged` says whether every byte
+    // written was.
+    bool run(const Transact &transact, bool *acknowledged, QString *error);
     // After run(): byte `i` of the bytes read.
     quint8 readByte(int i) const { return quint8(m_stream.at(m_reads.at(i))); }
     int readCount() const { return int(m_reads.size()); }

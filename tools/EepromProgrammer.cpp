@@ -1,7 +1,5 @@
 #include "EepromProgrammer.h"
 
-#include <exception>
-
 EepromProgrammer::EepromProgrammer(const EepromPart &part, int address, int clock,
                                    BusStream::Transact transact, Clock now)
     : m_part(part), m_address(address), m_clock(clock), m_transact(std::move(transact)),
@@ -31,6 +29,14 @@ bool EepromProgrammer::checkFits(qint64 offset, qint64 length, QString *error) c
     return true;
 }
 
+bool EepromProgrammer::checkFits(qint64 offset, const MemoryImage &image, QString *error) const {
+    for (const MemoryImage::Run &run : image.runs()) {
+        if (!checkFits(offset + run.address, run.bytes.size(), error))
+            return false;
+    }
+    return true;
+}
+
 bool EepromProgrammer::tell(qint64 done, qint64 total) {
     return !m_progress || m_progress(done, total);
 }
@@ -43,16 +49,8 @@ void EepromProgrammer::addressBytes(BusStream &stream, qint64 offset) const {
 }
 
 bool EepromProgrammer::transact(BusStream &stream, Result *result, bool *acknowledged) {
-    try {
-        *acknowledged = stream.run(m_transact);
+    if (stream.run(m_transact, acknowledged, &result->message))
         return true;
-    } catch (const QString &error) {
-        result->message = error;
-    } catch (const char *error) {
-        result->message = QString::fromLatin1(error);
-    } catch (const std::exception &error) {
-        result->message = QString::fromLocal8Bit(error.what());
-    }
     result->status = DeviceError;
     return false;
 }
@@ -138,11 +136,8 @@ bool EepromProgrammer::poll(qint64 pageFrom, qint64 pageTo, qint64 writtenAt, Re
         // The address goes out at the end of a poll's exchange, after the
         // USB traffic that carries it.
         m_pollNs = ended - began;
-        if (acknowledged) {
-            // The write cycle took at most this long.
-            m_cycleAtMostNs = ended - writtenAt;
+        if (acknowledged)
             return true;
-        }
         // Only a poll that began after the limit counts as the last: a host
         // held up elsewhere must not take the part for dead.
         if (began - writtenAt > m_pollLimitNs) {
@@ -167,9 +162,8 @@ void EepromProgrammer::compare(qint64 offset, const QByteArray &expected, const 
     }
 }
 
-bool EepromProgrammer::writePage(qint64 pos, qint64 pageEnd, qint64 offset,
-                                 const QByteArray &data, int waitUnits, Result *result,
-                                 bool *acknowledged) {
+bool EepromProgrammer::writePage(qint64 pos, qint64 pageEnd, qint64 offset, const QByteArray &data,
+                                 int waitUnits, Result *result, bool *acknowledged) {
     BusStream stream(m_clock);
     if (waitUnits > 0)
         stream.wait(waitUnits);
@@ -245,13 +239,15 @@ EepromProgrammer::Result EepromProgrammer::write(qint64 offset, const QByteArray
             result.writtenTo = pending.to;
             m_leadNs = qMax<qint64>(0, m_leadNs - CreepNs);
         }
-        pending = {pos, pageEnd, m_now()};
+        const qint64 writtenAt = m_now();
+        pending = {pos, pageEnd, writtenAt};
         if (!m_leadKnown) {
-            // The first page finds the cycle's length by polling.
+            // The first page finds the cycle's length by polling: it took at
+            // most until the poll that was answered.
             if (!settle())
                 break;
             m_leadKnown = true;
-            m_leadNs = qMax<qint64>(0, m_cycleAtMostNs - 2 * m_pollNs);
+            m_leadNs = qMax<qint64>(0, m_now() - writtenAt - 2 * m_pollNs);
         }
         pos = pageEnd;
     }

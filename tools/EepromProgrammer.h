@@ -3,6 +3,7 @@
 
 #include "BusStream.h"
 #include "EepromPart.h"
+#include "MemoryImage.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -72,6 +73,9 @@ public:
 
     // Refuses data that does not fit from `offset`, naming both sizes.
     bool checkFits(qint64 offset, qint64 length, QString *error) const;
+    // The same for every run of a file's image placed at `offset`: checked
+    // before the first byte of any run goes to the part.
+    bool checkFits(qint64 offset, const MemoryImage &image, QString *error) const;
 
     Result read(qint64 offset, qint64 length);
     Result write(qint64 offset, const QByteArray &data, bool verify = true);
@@ -89,8 +93,8 @@ private:
     bool transact(BusStream &stream, Result *result, bool *acknowledged);
     // One page written in one transaction, `waitUnits` of adapter wait
     // before it.
-    bool writePage(qint64 pos, qint64 pageEnd, qint64 offset, const QByteArray &data,
-                   int waitUnits, Result *result, bool *acknowledged);
+    bool writePage(qint64 pos, qint64 pageEnd, qint64 offset, const QByteArray &data, int waitUnits,
+                   Result *result, bool *acknowledged);
     void compare(qint64 offset, const QByteArray &expected, const QByteArray &actual,
                  Result *result) const;
     bool tell(qint64 done, qint64 total);
@@ -104,9 +108,6 @@ private:
     Clock m_now;
     Progress m_progress;
     qint64 m_pollLimitNs = PollLimitNs;
-    // How long the last page's write cycle took at most, from its STOP to
-    // the end of the poll it answered; 0 before the first page.
-    qint64 m_cycleAtMostNs = 0;
     // How long the latest poll took.
     qint64 m_pollNs = 0;
     // How long the adapter waits before a page that follows another, once

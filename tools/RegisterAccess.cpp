@@ -1,7 +1,6 @@
 #include "RegisterAccess.h"
 
 #include <algorithm>
-#include <exception>
 
 RegisterAccess::RegisterAccess(int address, int clock, Options options,
                                BusStream::Transact transact)
@@ -11,11 +10,23 @@ QString RegisterAccess::format(int value) const {
     return QStringLiteral("0x%1").arg(value, m_options.word ? 4 : 2, 16, QLatin1Char('0'));
 }
 
-void RegisterAccess::addRead(BusStream &stream, int reg) const {
+QString RegisterAccess::registerText(int reg) const {
+    return QStringLiteral("0x%1").arg(reg, m_options.reg16 ? 4 : 2, 16, QLatin1Char('0'));
+}
+
+QString RegisterAccess::addressText() const {
+    return QStringLiteral("0x%1").arg(m_address, 2, 16, QLatin1Char('0'));
+}
+
+void RegisterAccess::addRegister(BusStream &stream, int reg) const {
     stream.start(m_address, false);
     if (m_options.reg16)
         stream.write(reg >> 8);
     stream.write(reg & 0xFF);
+}
+
+void RegisterAccess::addRead(BusStream &stream, int reg) const {
+    addRegister(stream, reg);
     stream.start(m_address, true);
     stream.read(m_options.word ? 2 : 1);
     stream.stop();
@@ -29,34 +40,19 @@ int RegisterAccess::valueAt(const BusStream &stream, int index) const {
     return m_options.littleEndian ? first | (second << 8) : (first << 8) | second;
 }
 
-bool RegisterAccess::run(BusStream &stream, bool *acknowledged, QString *error) {
-    try {
-        *acknowledged = stream.run(m_transact);
-        return true;
-    } catch (const QString &e) {
-        *error = e;
-    } catch (const char *e) {
-        *error = QString::fromLatin1(e);
-    } catch (const std::exception &e) {
-        *error = QString::fromLocal8Bit(e.what());
-    }
-    return false;
-}
-
 RegisterAccess::Result RegisterAccess::get(int reg) {
     Result result;
     BusStream stream(m_clock);
     addRead(stream, reg);
     bool acknowledged = false;
-    if (!run(stream, &acknowledged, &result.message)) {
+    if (!stream.run(m_transact, &acknowledged, &result.message)) {
         result.status = DeviceError;
         return result;
     }
     if (!acknowledged) {
         result.status = NoAck;
-        result.message = tr("The part at 0x%1 did not answer reading register 0x%2.")
-                             .arg(m_address, 2, 16, QLatin1Char('0'))
-                             .arg(reg, m_options.reg16 ? 4 : 2, 16, QLatin1Char('0'));
+        result.message = tr("The part at %1 did not answer reading register %2.")
+                             .arg(addressText(), registerText(reg));
         return result;
     }
     result.value = valueAt(stream, 0);
@@ -75,10 +71,7 @@ RegisterAccess::Result RegisterAccess::set(int reg, int value, int mask) {
     }
     result.written = toWrite;
     BusStream stream(m_clock);
-    stream.start(m_address, false);
-    if (m_options.reg16)
-        stream.write(reg >> 8);
-    stream.write(reg & 0xFF);
+    addRegister(stream, reg);
     if (!m_options.word) {
         stream.write(toWrite);
     } else if (m_options.littleEndian) {
@@ -90,15 +83,14 @@ RegisterAccess::Result RegisterAccess::set(int reg, int value, int mask) {
     }
     stream.stop();
     bool acknowledged = false;
-    if (!run(stream, &acknowledged, &result.message)) {
+    if (!stream.run(m_transact, &acknowledged, &result.message)) {
         result.status = DeviceError;
         return result;
     }
     if (!acknowledged) {
         result.status = NoAck;
-        result.message = tr("The part at 0x%1 did not acknowledge the write of register 0x%2.")
-                             .arg(m_address, 2, 16, QLatin1Char('0'))
-                             .arg(reg, m_options.reg16 ? 4 : 2, 16, QLatin1Char('0'));
+        result.message = tr("The part at %1 did not acknowledge the write of register %2.")
+                             .arg(addressText(), registerText(reg));
         return result;
     }
     if (mask == -1) {
@@ -111,9 +103,8 @@ RegisterAccess::Result RegisterAccess::set(int reg, int value, int mask) {
     result.value = back.value;
     if (back.value != toWrite) {
         result.status = Differs;
-        result.message = tr("Register 0x%1 reads back %2, not %3.")
-                             .arg(reg, m_options.reg16 ? 4 : 2, 16, QLatin1Char('0'))
-                             .arg(format(back.value), format(toWrite));
+        result.message = tr("Register %1 reads back %2, not %3.")
+                             .arg(registerText(reg), format(back.value), format(toWrite));
     }
     return result;
 }
@@ -133,7 +124,7 @@ RegisterAccess::Dump RegisterAccess::dump(int first, int last) {
             ++reg;
         }
         bool acknowledged = false;
-        if (!run(stream, &acknowledged, &dump.message)) {
+        if (!stream.run(m_transact, &acknowledged, &dump.message)) {
             dump.status = DeviceError;
             return dump;
         }
@@ -157,8 +148,7 @@ RegisterAccess::Dump RegisterAccess::dump(int first, int last) {
     if (!dump.values.isEmpty() &&
         std::all_of(dump.values.cbegin(), dump.values.cend(), [](int v) { return v < 0; })) {
         dump.status = NoAck;
-        dump.message =
-            tr("The part at 0x%1 did not answer.").arg(m_address, 2, 16, QLatin1Char('0'));
+        dump.message = tr("The part at %1 did not answer.").arg(addressText());
     }
     return dump;
 }

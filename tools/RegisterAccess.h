@@ -51,9 +51,13 @@ public:
     QString format(int value) const;
 
 private:
+    // "0x1f" or "0x001f" with 16-bit register addresses; "0x48".
+    QString registerText(int reg) const;
+    QString addressText() const;
+    // START, the address for a write and the register address.
+    void addRegister(BusStream &stream, int reg) const;
     void addRead(BusStream &stream, int reg) const;
     int valueAt(const BusStream &stream, int index) const;
-    bool run(BusStream &stream, bool *acknowledged, QString *error);
 
     int m_address;
     int m_clock;

@@ -113,6 +113,14 @@ void CompositeDriverPort::releaseRequest(CompletionRecord &record) {
         port->releaseRequest(record);
 }
 
+DriverPort::Registration CompositeDriverPort::keep(std::vector<Inner> inner) {
+    if (inner.empty())
+        return 0;
+    const Registration id = m_nextRegistration++;
+    m_registrations[id] = std::move(inner);
+    return id;
+}
+
 DriverPort::Registration
 CompositeDriverPort::registerClassNotification(const QUuid &interfaceClass,
                                                DeviceChangeHandler handler) {
@@ -128,11 +136,7 @@ CompositeDriverPort::registerClassNotification(const QUuid &interfaceClass,
         if (r != 0)
             inner.push_back(Inner{m, r});
     }
-    if (inner.empty())
-        return 0;
-    const Registration id = m_nextRegistration++;
-    m_registrations[id] = std::move(inner);
-    return id;
+    return keep(std::move(inner));
 }
 
 DriverPort::Registration
@@ -150,9 +154,7 @@ CompositeDriverPort::registerHandleNotification(Handle handle, DeviceChangeHandl
         });
     if (r == 0)
         return 0;
-    const Registration id = m_nextRegistration++;
-    m_registrations[id] = {Inner{m, r}};
-    return id;
+    return keep({Inner{m, r}});
 }
 
 // Each member registers the window for what it serves; the window then
@@ -167,11 +169,7 @@ CompositeDriverPort::registerWindowNotification(quintptr nativeWindow,
         if (r != 0)
             inner.push_back(Inner{m, r});
     }
-    if (inner.empty())
-        return 0;
-    const Registration id = m_nextRegistration++;
-    m_registrations[id] = std::move(inner);
-    return id;
+    return keep(std::move(inner));
 }
 
 bool CompositeDriverPort::unregisterNotification(Registration registration) {

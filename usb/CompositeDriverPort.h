@@ -63,6 +63,8 @@ private:
     const Opened *opened(Handle handle) const;
     DriverPort *owner(const CompletionRecord &record) const;
     QString outerPath(int member, const QString &path) const;
+    // A registration of ours for the members' own; 0 when no member made one.
+    Registration keep(std::vector<Inner> inner);
 
     QVector<Member> m_members;
     std::map<Handle, Opened> m_opened;
