@@ -47,13 +47,6 @@ void ValuePlot::setData(std::vector<Series> series, qint64 startMs, qint64 endMs
     update();
 }
 
-void ValuePlot::clearData() {
-    for (Series &s : m_series)
-        s.segments.clear();
-    relayout();
-    update();
-}
-
 double ValuePlot::niceStep(double span, int wanted) {
     if (!(span > 0.0) || !std::isfinite(span) || wanted < 1)
         return 1.0;

@@ -41,7 +41,6 @@ public:
 
     // Replaces everything drawn: the series and the time span shown.
     void setData(std::vector<Series> series, qint64 startMs, qint64 endMs);
-    void clearData();
 
     const std::vector<Series> &series() const { return m_series; }
     const QList<Axis> &valueAxes() const { return m_axes; }

@@ -296,7 +296,8 @@ void WatchPane::addSample(const QDateTime &time, const QStringList &titles,
 
 void WatchPane::scheduleRefresh() {
     // A pixel column of a long window spans seconds: redrawing it ten times
-    // a second would show nothing new.
+    // a second would show nothing new. A window of N seconds across about a
+    // thousand pixels moves by a pixel every N milliseconds.
     // (Setting the interval restarts a running timer: samples coming faster
     // than it would then hold the redraw off for ever.)
     if (!isPaused() && !m_refresh.isActive())

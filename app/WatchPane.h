@@ -41,7 +41,6 @@ public:
 
     // The time window in seconds, 10 to 3600.
     void setWindowSeconds(int seconds);
-    int windowSeconds() const { return m_windowSeconds; }
     bool isPaused() const;
     // Redraws the plot from the samples now, as the refresh timer does.
     void refresh();

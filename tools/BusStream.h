@@ -35,7 +35,6 @@ public:
 
     // The buffer space the transaction takes so far.
     int cost() const { return int(m_stream.size()) + 4 + int(m_reads.size()) + 1; }
-    bool empty() const { return m_reads.isEmpty() && m_stream.size() <= 4; }
 
     // Runs the stream: false, with what the transaction threw in `error`,
     // when it failed; otherwise `acknowledged` says whether every byte
@@ -43,8 +42,6 @@ public:
     bool run(const Transact &transact, bool *acknowledged, QString *error);
     // After run(): byte `i` of the bytes read.
     quint8 readByte(int i) const { return quint8(m_stream.at(m_reads.at(i))); }
-    int readCount() const { return int(m_reads.size()); }
-    const QByteArray &stream() const { return m_stream; }
 
 private:
     Brantle2 m_converter;

@@ -140,12 +140,12 @@ bool EepromProgrammer::poll(qint64 pageFrom, qint64 pageTo, qint64 writtenAt, Re
             return true;
         // Only a poll that began after the limit counts as the last: a host
         // held up elsewhere must not take the part for dead.
-        if (began - writtenAt > m_pollLimitNs) {
+        if (began - writtenAt > PollLimitNs) {
             result->status = NoAck;
             result->message = tr("The %1 did not finish writing %2 within %3 ms: it did not "
                                  "acknowledge its address after the write.")
                                   .arg(where(), range(pageFrom, pageTo))
-                                  .arg(m_pollLimitNs / 1'000'000);
+                                  .arg(PollLimitNs / 1'000'000);
             return false;
         }
     }
@@ -222,7 +222,7 @@ EepromProgrammer::Result EepromProgrammer::write(qint64 offset, const QByteArray
             // Most likely too early: the part was still busy and ignored
             // the page. Poll it out, then write the page once more; a
             // shorter lead next time would only miss again.
-            m_leadNs = qMin(m_leadNs + MissStepNs, m_pollLimitNs);
+            m_leadNs = qMin(m_leadNs + MissStepNs, PollLimitNs);
             if (!settle())
                 break;
             if (!writePage(pos, pageEnd, offset, data, 0, &result, &acknowledged))

@@ -69,7 +69,6 @@ public:
     EepromProgrammer(const EepromPart &part, int address, int clock, BusStream::Transact transact,
                      Clock now);
     void setProgress(Progress progress) { m_progress = std::move(progress); }
-    void setPollLimitNs(qint64 ns) { m_pollLimitNs = ns; }
 
     // Refuses data that does not fit from `offset`, naming both sizes.
     bool checkFits(qint64 offset, qint64 length, QString *error) const;
@@ -107,7 +106,6 @@ private:
     BusStream::Transact m_transact;
     Clock m_now;
     Progress m_progress;
-    qint64 m_pollLimitNs = PollLimitNs;
     // How long the latest poll took.
     qint64 m_pollNs = 0;
     // How long the adapter waits before a page that follows another, once
