@@ -329,25 +329,27 @@ static int run(QCoreApplication &app) {
         return ExitOk;
     }
 
-    // --firmware: the sessions that talk to the bus download that image.
-    auto useFirmwareOption = [&](AdapterSession &session) {
-        if (!parser.isSet(firmware))
-            return;
-        const QString path = parser.value(firmware);
-        const QString problem = AdapterSession::firmwareImageProblem(path);
-        if (!problem.isEmpty())
-            adapters.firmwareProblem =
-                QStringLiteral("brantle-cli: firmware image %1: %2").arg(path, problem);
-        session.setFirmwareImage(path);
+    // The session on the adapter --device names; with --firmware, the
+    // sessions that talk to the bus download that image.
+    auto selectedAdapter = [&](AdapterSession &session) {
+        if (parser.isSet(firmware)) {
+            const QString path = parser.value(firmware);
+            const QString problem = AdapterSession::firmwareImageProblem(path);
+            if (!problem.isEmpty())
+                adapters.firmwareProblem =
+                    QStringLiteral("brantle-cli: firmware image %1: %2").arg(path, problem);
+            session.setFirmwareImage(path);
+        }
+        if (selectAdapter(session.device(), deviceNumber))
+            return true;
+        printErr(QCoreApplication::translate("Brantle", "Error: Device not found.") + u'\n');
+        return false;
     };
 
     if (scanning) {
         AdapterSession session(*adapters.driver);
-        useFirmwareOption(session);
-        if (!selectAdapter(session.device(), deviceNumber)) {
-            printErr(QCoreApplication::translate("Brantle", "Error: Device not found.") + u'\n');
+        if (!selectedAdapter(session))
             return ExitDeviceError;
-        }
         return scanCommand(session,
                            parser.isSet(scanRead) ? BusScan::ReadByte : BusScan::QuickWrite,
                            clockIndex, [&] { return adapters.reason(session.device()); });
@@ -363,11 +365,8 @@ static int run(QCoreApplication &app) {
             return ExitUsage;
         }
         AdapterSession session(*adapters.driver);
-        useFirmwareOption(session);
-        if (!selectAdapter(session.device(), deviceNumber)) {
-            printErr(QCoreApplication::translate("Brantle", "Error: Device not found.") + u'\n');
+        if (!selectedAdapter(session))
             return ExitDeviceError;
-        }
         const ToolContext context =
             makeToolContext(session, parser.isSet(logOption) ? &log : nullptr, logName, clockIndex,
                             [&] { return adapters.reason(session.device()); });
@@ -423,11 +422,8 @@ static int run(QCoreApplication &app) {
     }
 
     AdapterSession session(*adapters.driver);
-    useFirmwareOption(session);
-    if (!selectAdapter(session.device(), deviceNumber)) {
-        printErr(QCoreApplication::translate("Brantle", "Error: Device not found.") + u'\n');
+    if (!selectedAdapter(session))
         return ExitDeviceError;
-    }
 
     ConsoleStream out(stdout);
     ConsoleStream err(stderr);
