@@ -362,7 +362,7 @@ static int run(QCoreApplication &app) {
         if (parser.isSet(logOption) && !log.open(logName, &error)) {
             printErr(
                 QStringLiteral("brantle-cli: cannot write the log %1: %2\n").arg(logName, error));
-            return ExitUsage;
+            return ExitLogWrite;
         }
         AdapterSession session(*adapters.driver);
         if (!selectedAdapter(session))

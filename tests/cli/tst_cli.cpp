@@ -849,6 +849,9 @@ void TestCli::benchTools_data() {
     QTest::newRow("unwritable output")
         << QStringList{sim, "--eeprom", "24c64@0x51", "--read", "/nonexistent/x.bin"} << 74
         << QByteArray() << QByteArray("cannot write /nonexistent/x.bin");
+    QTest::newRow("unwritable log")
+        << QStringList{sim, "--get", "0x48", "0", "--log", "/nonexistent/log.csv"} << 74
+        << QByteArray() << QByteArray("cannot write the log /nonexistent/log.csv");
     QTest::newRow("bench mistake") << QStringList{sim, b, badBench, "--scan"} << 65 << QByteArray()
                                    << QByteArray("bad.txt:2: address 0x48 is already taken");
     QTest::newRow("bench without sim")
