@@ -40,21 +40,27 @@ int RegisterAccess::valueAt(const BusStream &stream, int index) const {
     return m_options.littleEndian ? first | (second << 8) : (first << 8) | second;
 }
 
+bool RegisterAccess::runAnswered(BusStream &stream, Result *result, const QString &noAck) {
+    bool acknowledged = false;
+    if (!stream.run(m_transact, &acknowledged, &result->message)) {
+        result->status = DeviceError;
+        return false;
+    }
+    if (!acknowledged) {
+        result->status = NoAck;
+        result->message = noAck;
+    }
+    return acknowledged;
+}
+
 RegisterAccess::Result RegisterAccess::get(int reg) {
     Result result;
     BusStream stream(m_clock);
     addRead(stream, reg);
-    bool acknowledged = false;
-    if (!stream.run(m_transact, &acknowledged, &result.message)) {
-        result.status = DeviceError;
+    if (!runAnswered(stream, &result,
+                     tr("The part at %1 did not answer reading register %2.")
+                         .arg(addressText(), registerText(reg))))
         return result;
-    }
-    if (!acknowledged) {
-        result.status = NoAck;
-        result.message = tr("The part at %1 did not answer reading register %2.")
-                             .arg(addressText(), registerText(reg));
-        return result;
-    }
     result.value = valueAt(stream, 0);
     return result;
 }
@@ -82,17 +88,10 @@ RegisterAccess::Result RegisterAccess::set(int reg, int value, int mask) {
         stream.write(toWrite & 0xFF);
     }
     stream.stop();
-    bool acknowledged = false;
-    if (!stream.run(m_transact, &acknowledged, &result.message)) {
-        result.status = DeviceError;
+    if (!runAnswered(stream, &result,
+                     tr("The part at %1 did not acknowledge the write of register %2.")
+                         .arg(addressText(), registerText(reg))))
         return result;
-    }
-    if (!acknowledged) {
-        result.status = NoAck;
-        result.message = tr("The part at %1 did not acknowledge the write of register %2.")
-                             .arg(addressText(), registerText(reg));
-        return result;
-    }
     if (mask == -1) {
         result.value = toWrite;
         return result;

@@ -57,6 +57,9 @@ private:
     // START, the address for a write and the register address.
     void addRegister(BusStream &stream, int reg) const;
     void addRead(BusStream &stream, int reg) const;
+    // Runs the stream: true when every byte was acknowledged; otherwise the
+    // result says DeviceError with what failed, or NoAck with `noAck`.
+    bool runAnswered(BusStream &stream, Result *result, const QString &noAck);
     int valueAt(const BusStream &stream, int index) const;
 
     int m_address;
